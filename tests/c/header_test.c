@@ -1,0 +1,43 @@
+/* The public header is plain C: this program includes nothing else of the library and
+ * calls one function of every family. It must build with a C compiler against the
+ * installed header and pkg-config file. */
+#include <lumekwhlist.h>
+
+#include <stdio.h>
+#include <string.h>
+
+int main(void) {
+    int failures = 0;
+
+    const char *err = lumek_whlist_last_err();
+    if (err == NULL || err[0] != '\0') {
+        fprintf(stderr, "last error not empty at start\n");
+        failures++;
+    }
+    if (lumek_whlist_handling_dbus_error(NULL) != 0) {
+        fprintf(stderr, "NULL error did not map to 0\n");
+        failures++;
+    }
+    int32_t result = 12345;
+    if (lumek_whlist_process_dbus_method(NULL, NULL, &result) != NULL || result != LUMEK_WHLIST_ERR_INVALID_ARG) {
+        fprintf(stderr, "NULL method name not refused\n");
+        failures++;
+    }
+
+    uint32_t count = 7;
+    if (lumek_get_process_info(NULL, &count) != -1 || count != 0) {
+        fprintf(stderr, "NULL record array not refused\n");
+        failures++;
+    }
+    if (lumek_nic_speedctl(NULL, LUMEK_NIC_NETMODE_SEND, 1) != -1) {
+        fprintf(stderr, "NULL interface not refused\n");
+        failures++;
+    }
+
+    if (sizeof(ProcessInfo) != 6472) {
+        fprintf(stderr, "ProcessInfo is %zu bytes\n", sizeof(ProcessInfo));
+        failures++;
+    }
+    printf("C header test: %d failures\n", failures);
+    return failures ? 1 : 0;
+}

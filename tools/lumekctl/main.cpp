@@ -1,0 +1,40 @@
+// lumekctl: administration of the lumek security framework through liblumekwhlist.
+#include <stdio.h>
+
+#include <iostream>
+
+#include "commands.h"
+
+namespace lumekctl {
+
+namespace {
+int g_exit_status = 0;
+}
+
+void set_exit_status(int status) { g_exit_status = status; }
+int exit_status() { return g_exit_status; }
+
+void fail(const std::string &what, const std::string &message) {
+    std::cerr << "lumekctl: " << what << ": " << message << '\n';
+    g_exit_status = 1;
+}
+
+void print_json(const nlohmann::json &doc) { std::cout << doc.dump(2) << '\n'; }
+
+}  // namespace lumekctl
+
+int main(int argc, char **argv) {
+    CLI::App app{"Administer the lumek security framework: whitelist daemon calls, process "
+                 "snapshots, NIC speed limits."};
+    app.require_subcommand(1);
+    lumekctl::Options opts;
+    app.add_flag("--json", opts.json, "Print results as JSON");
+
+    lumekctl::add_call_commands(app, opts);
+    lumekctl::add_ps_commands(app, opts);
+    lumekctl::add_nic_commands(app, opts);
+
+    CLI11_PARSE(app, argc, argv);
+    std::cout.flush();
+    return lumekctl::exit_status();
+}
