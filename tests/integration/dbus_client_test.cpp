@@ -1,0 +1,210 @@
+// The daemon client against a real private bus and the reference daemon (each test process
+// runs inside lumek-sandbox). Daemon misbehaviour is arranged through the daemon's test
+// control interface.
+#include <stdlib.h>
+#include <string.h>
+#include <unistd.h>
+
+#include <string>
+#include <thread>
+#include <vector>
+
+#include <gio/gio.h>
+#include <gtest/gtest.h>
+
+#include "lumekwhlist.h"
+
+namespace {
+
+constexpr const char kName[] = "com.vorda.lumek";
+constexpr const char kPath[] = "/whlist";
+constexpr const char kControl[] = "com.vorda.lumek.whlist.Test";
+
+bool in_sandbox() { return getenv("LUMEK_SANDBOX") != nullptr; }
+
+// One call on the control interface; fails the test when the daemon refuses it.
+void control(const char *method, GVariant *params) {
+    GError *err = nullptr;
+    GDBusConnection *c = g_bus_get_sync(G_BUS_TYPE_SYSTEM, nullptr, &err);
+    ASSERT_NE(c, nullptr) << err->message;
+    GVariant *r = g_dbus_connection_call_sync(c, kName, kPath, kControl, method, params, nullptr,
+                                              G_DBUS_CALL_FLAGS_NONE, 10000, nullptr, &err);
+    ASSERT_NE(r, nullptr) << method << ": " << err->message;
+    g_variant_unref(r);
+    g_object_unref(c);
+}
+
+void inject_error(const char *method, const char *name, const char *message, bool with_body = true) {
+    control("InjectError", g_variant_new("(sssbi)", method, name, message, with_body, -1));
+}
+
+void set_buffer(const char *text) {
+    // The only public writer of the buffer is a failing call; an unknown remote error with a
+    // known message puts a marker there.
+    inject_error("lumek_bgset_unset", "test.Marker", text);
+    int32_t rc = 0;
+    ASSERT_EQ(lumek_whlist_process_dbus_method("lumek_bgset_unset", nullptr, &rc), nullptr);
+    ASSERT_STREQ(lumek_whlist_last_err(), text);
+    control("Reset", nullptr);
+}
+
+class DbusClient : public ::testing::Test {
+protected:
+    void SetUp() override {
+        if (!in_sandbox()) GTEST_SKIP() << "*** SKIPPED: needs lumek-sandbox (private bus and daemon) ***";
+    }
+};
+
+TEST_F(DbusClient, SuccessReturnsTheReplyAndLeavesResultUntouched) {
+    int32_t rc = 12345;
+    GVariant *reply = lumek_whlist_process_dbus_method("lumek_whlist_load_all", nullptr, &rc);
+    ASSERT_NE(reply, nullptr);
+    EXPECT_TRUE(g_variant_is_of_type(reply, G_VARIANT_TYPE("(a(sssssii))")));
+    EXPECT_EQ(rc, 12345);
+    g_variant_unref(reply);
+
+    reply = lumek_whlist_process_dbus_method("lumek_whlist_get_count_by_obj_type",
+                                             g_variant_new("(iss)", 7, "program", "/usr/bin"), &rc);
+    ASSERT_NE(reply, nullptr);
+    EXPECT_TRUE(g_variant_is_of_type(reply, G_VARIANT_TYPE("(i)")));
+    EXPECT_EQ(rc, 12345);
+    g_variant_unref(reply);
+}
+
+TEST_F(DbusClient, TheDaemonReceivesTheMethodAndArgumentsUnchanged) {
+    control("Reset", nullptr);
+    GVariant *reply = lumek_whlist_process_dbus_method("lumek_whlist_load", g_variant_new("(is)", -3, "/usr/lib"),
+                                                       nullptr);
+    ASSERT_NE(reply, nullptr);
+    g_variant_unref(reply);
+
+    GError *err = nullptr;
+    GDBusConnection *c = g_bus_get_sync(G_BUS_TYPE_SYSTEM, nullptr, &err);
+    ASSERT_NE(c, nullptr);
+    GVariant *calls = g_dbus_connection_call_sync(c, kName, kPath, kControl, "GetCalls", nullptr,
+                                                  G_VARIANT_TYPE("(a(sv))"), G_DBUS_CALL_FLAGS_NONE, 10000,
+                                                  nullptr, &err);
+    ASSERT_NE(calls, nullptr) << err->message;
+    gchar *text = g_variant_print(calls, FALSE);
+    EXPECT_STREQ(text, "([('lumek_whlist_load', <(-3, '/usr/lib')>)],)");
+    g_free(text);
+    g_variant_unref(calls);
+    g_object_unref(c);
+}
+
+TEST_F(DbusClient, EveryDaemonErrorNameMapsToItsCodeWithItsMessage) {
+    const std::pair<const char *, int32_t> table[] = {
+        {"VORDA.LUMEK.AUTH.FAILED", -1001},   {"VORDA.LUMEK.CANCEL.AUTH", -1002},
+        {"VORDA.LUMEK.DISABLED", -1003},      {"VORDA.LUMEK.DATABASE.ERR", -1004},
+        {"VORDA.LUMEK.LABEL.GET.ERR", -1005}, {"VORDA.LUMEK.LABEL.SET.ERR", -1006},
+        {"VORDA.LUMEK.INVALID.ARG", -1007},   {"VORDA.LUMEK.EXTRACT.LIST.ERR", -1008},
+        {"VORDA.LUMEK.FILE.ATTR.ERR", -1009}, {"VORDA.LUMEK.ERROR", -1011},
+        {"vorda.lumek.disabled", -1011},      {"VORDA.LUMEK.DISABLED.NOW", -1011},
+        {"VORDA.LUMEK.AUTH.FAILE", -1011},
+    };
+    for (const auto &[name, code] : table) {
+        std::string msg = std::string("daemon says ") + name;
+        inject_error("lumek_whlist_import", name, msg.c_str());
+        int32_t rc = 1;
+        GVariant *reply =
+            lumek_whlist_process_dbus_method("lumek_whlist_import", g_variant_new("(is)", 1, "/tmp/x"), &rc);
+        EXPECT_EQ(reply, nullptr) << name;
+        EXPECT_EQ(rc, code) << name;
+        EXPECT_EQ(std::string(lumek_whlist_last_err()), msg) << name;
+    }
+}
+
+TEST_F(DbusClient, DisabledGivesNullAndMinus1003) {
+    inject_error("lumek_whlist_load_all", "VORDA.LUMEK.DISABLED", "lumek is disabled");
+    int32_t rc = 0;
+    EXPECT_EQ(lumek_whlist_process_dbus_method("lumek_whlist_load_all", nullptr, &rc), nullptr);
+    EXPECT_EQ(rc, -1003);
+    EXPECT_STREQ(lumek_whlist_last_err(), "lumek is disabled");
+}
+
+TEST_F(DbusClient, OkErrorNameGivesZeroButWritesItsMessage) {
+    inject_error("lumek_bgset_set", "VORDA.LUMEK.OK", "odd but fine");
+    int32_t rc = 77;
+    EXPECT_EQ(lumek_whlist_process_dbus_method("lumek_bgset_set", g_variant_new("(s)", "x"), &rc), nullptr);
+    EXPECT_EQ(rc, 0);
+    EXPECT_STREQ(lumek_whlist_last_err(), "odd but fine");
+}
+
+TEST_F(DbusClient, ErrorWithoutMessageMapsTheCodeAndKeepsTheBuffer) {
+    set_buffer("earlier text");
+    for (bool with_body : {false, true}) {  // no body at all, and an empty message
+        inject_error("lumek_whlist_export", "VORDA.LUMEK.DATABASE.ERR", "", with_body);
+        int32_t rc = 0;
+        EXPECT_EQ(lumek_whlist_process_dbus_method("lumek_whlist_export", g_variant_new("(is)", 0, "/tmp/y"), &rc),
+                  nullptr);
+        EXPECT_EQ(rc, -1004);
+        EXPECT_STREQ(lumek_whlist_last_err(), "earlier text");
+    }
+}
+
+TEST_F(DbusClient, LongMessageIsCutAt4095Characters) {
+    std::string msg(5000, 'x');
+    msg[4094] = 'L';
+    inject_error("lumek_bgset_unset", "VORDA.LUMEK.LABEL.SET.ERR", msg.c_str());
+    int32_t rc = 0;
+    EXPECT_EQ(lumek_whlist_process_dbus_method("lumek_bgset_unset", nullptr, &rc), nullptr);
+    EXPECT_EQ(rc, -1006);
+    const char *buf = lumek_whlist_last_err();
+    EXPECT_EQ(strlen(buf), 4095u);
+    EXPECT_EQ(buf[4094], 'L');
+}
+
+TEST_F(DbusClient, ReplyOfAnUnexpectedTypeIsHandedBackForTheCallerToCheck) {
+    control("InjectReply", g_variant_new("(svi)", "lumek_whlist_load_all", g_variant_new("(i)", 5), -1));
+    int32_t rc = 3;
+    GVariant *reply = lumek_whlist_process_dbus_method("lumek_whlist_load_all", nullptr, &rc);
+    ASSERT_NE(reply, nullptr);
+    EXPECT_TRUE(g_variant_is_of_type(reply, G_VARIANT_TYPE("(i)")));
+    EXPECT_EQ(rc, 3);
+    g_variant_unref(reply);
+}
+
+TEST_F(DbusClient, CallsFromSeveralThreadsAtOnce) {
+    std::vector<std::thread> threads;
+    std::vector<int> ok(4, 0);
+    for (int t = 0; t < 4; ++t)
+        threads.emplace_back([&ok, t] {
+            for (int i = 0; i < 25; ++i) {
+                GVariant *r = lumek_whlist_process_dbus_method("lumek_bgset_unset", nullptr, nullptr);
+                if (r) {
+                    ++ok[t];
+                    g_variant_unref(r);
+                }
+            }
+        });
+    for (auto &th : threads) th.join();
+    for (int t = 0; t < 4; ++t) EXPECT_EQ(ok[t], 25);
+}
+
+TEST_F(DbusClient, UnreachableBusGivesNullAndZeroWithTheBufferUnchanged) {
+    set_buffer("still here");
+    setenv("DBUS_SYSTEM_BUS_ADDRESS", "unix:path=/nonexistent/lumek-test-bus", 1);
+    int32_t rc = 5;
+    EXPECT_EQ(lumek_whlist_process_dbus_method("lumek_whlist_load_all", nullptr, &rc), nullptr);
+    EXPECT_EQ(rc, 0);
+    EXPECT_STREQ(lumek_whlist_last_err(), "still here");
+}
+
+// A bus on which nobody owns the daemon's name: run this test again inside a sandbox
+// started without the daemon.
+TEST(DbusClientNoOwner, BusAnswersWithItsOwnErrorWhichIsUnknown) {
+    if (getenv("LUMEK_TEST_NO_OWNER")) {
+        int32_t rc = 0;
+        EXPECT_EQ(lumek_whlist_process_dbus_method("lumek_whlist_load_all", nullptr, &rc), nullptr);
+        EXPECT_EQ(rc, -1011);
+        EXPECT_NE(strstr(lumek_whlist_last_err(), "com.vorda.lumek"), nullptr) << lumek_whlist_last_err();
+        return;
+    }
+    std::string cmd = std::string("LUMEK_TEST_NO_OWNER=1 ") + LUMEK_BIN_DIR +
+                      "/lumek-sandbox --no-daemon -- /proc/" + std::to_string(getpid()) +
+                      "/exe --gtest_filter=DbusClientNoOwner.*";
+    if (access(LUMEK_BIN_DIR "/lumek-sandbox", X_OK) != 0) GTEST_SKIP() << "*** SKIPPED: no lumek-sandbox ***";
+    EXPECT_EQ(system(cmd.c_str()), 0);
+}
+
+}  // namespace

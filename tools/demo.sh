@@ -1,0 +1,29 @@
+#!/usr/bin/env bash
+# The demo, run by ./run demo inside lumek-sandbox: lumekctl against the reference daemon on
+# the private bus, a process snapshot, and a NIC limit in a private network namespace.
+set -uo pipefail
+bin=$1
+ctl=$bin/lumekctl
+step() { printf '\n\033[1m$ %s\033[0m\n' "$*"; "$@"; echo "(exit status $?)"; }
+
+echo "Inside lumek-sandbox: private system bus $DBUS_SYSTEM_BUS_ADDRESS"
+echo "stand-in state in $LUMEK_STANDIN_DIR"
+
+step "$ctl" call lumek_whlist_load_all
+step "$ctl" call lumek_whlist_get_count_by_obj_type "(0, 'program', '')"
+step "$ctl" --json call lumek_kmod_whlist_load "('')"
+step "$ctl" call lumek_bgset_set "'background'"
+# Wrong arguments: the daemon refuses them and lumekctl reports the code and the message.
+step "$ctl" call lumek_whlist_load_by_path "(1, 2)"
+
+if "$ctl" ps --help >/dev/null 2>&1; then
+  step bash -c "'$ctl' ps --sort cpu | head -n 8"
+fi
+if "$ctl" nic --help >/dev/null 2>&1; then
+  step unshare -n bash -c "
+    ip link set lo up && ip link add v0 type veth peer name v1 && ip link set v0 up && ip link set v1 up
+    echo '\$ lumekctl nic limit v0 --send 100'; '$ctl' nic limit v0 --send 100; echo \"(exit status \$?)\"
+    echo '\$ tc class show dev v0'; tc class show dev v0
+    echo '\$ lumekctl nic clear v0'; '$ctl' nic clear v0; echo \"(exit status \$?)\"
+    echo '\$ tc qdisc show dev v0'; tc qdisc show dev v0"
+fi
