@@ -435,3 +435,141 @@ TEST(NicRecorded, TcThatIsNotExecutableFailsEverything) {
         }
     });
 }
+
+// ---------------------------------------------------------------- lumekctl nic
+
+namespace {
+
+struct ToolRun {
+    int status = -1;  // exit status, or -1 when it did not exit normally
+    std::string out;
+    std::string err;
+};
+
+const char kLumekctl[] = LUMEK_BIN_DIR "/lumekctl";
+
+ToolRun lumekctl(const Lines &args) {
+    ToolRun run;
+    int out = memfd_create("tool-stdout", MFD_CLOEXEC);
+    int err = memfd_create("tool-stderr", MFD_CLOEXEC);
+    fflush(stdout);
+    fflush(stderr);
+    pid_t pid = fork();
+    if (pid == 0) {
+        dup2(out, STDOUT_FILENO);
+        dup2(err, STDERR_FILENO);
+        std::vector<char *> argv{const_cast<char *>(kLumekctl)};
+        for (const auto &a : args) argv.push_back(const_cast<char *>(a.c_str()));
+        argv.push_back(nullptr);
+        execv(kLumekctl, argv.data());
+        _exit(127);
+    }
+    int st = 0;
+    waitpid(pid, &st, 0);
+    run.status = WIFEXITED(st) ? WEXITSTATUS(st) : -1;
+    run.out = read_fd(out);
+    run.err = read_fd(err);
+    close(out);
+    close(err);
+    return run;
+}
+
+}  // namespace
+
+#define REQUIRE_LUMEKCTL()                                                              \
+    do {                                                                                \
+        if (access(kLumekctl, X_OK) != 0) GTEST_SKIP() << "*** SKIPPED: lumekctl not built ***"; \
+    } while (0)
+
+TEST(NicTool, EqualSpeedsMakeOneTwoWayLimit) {
+    REQUIRE_LUMEKCTL();
+    WITH_RECORDING_TC(tc, {
+        ToolRun r = lumekctl({"nic", "limit", "v0", "--send", "10", "--recv", "10"});
+        EXPECT_EQ(r.status, 0) << r.err;
+        EXPECT_EQ(r.out, "v0: limited: send 10 KB/s, receive 10 KB/s\n");
+        EXPECT_EQ(tc.calls(), cat({{del_root("v0"), del_ingress("v0")}, police_adds("v0", "80kbit"),
+                                   htb_adds("v0", "80kbit")}));
+    });
+}
+
+TEST(NicTool, DifferentSpeedsSetSendThenReceive) {
+    REQUIRE_LUMEKCTL();
+    WITH_RECORDING_TC(tc, {
+        ToolRun r = lumekctl({"nic", "limit", "v0", "--send", "10", "--recv", "20"});
+        EXPECT_EQ(r.status, 0) << r.err;
+        EXPECT_EQ(tc.calls(), cat({{del_root("v0")}, htb_adds("v0", "80kbit"), {del_ingress("v0")},
+                                   police_adds("v0", "160kbit")}));
+    });
+}
+
+TEST(NicTool, FailedReceiveSideTakesTheSendSideBack) {
+    REQUIRE_LUMEKCTL();
+    WITH_RECORDING_TC(tc, {
+        // Send side: 1 delete + 4 adds succeed; receive side: the police filter is refused.
+        tc.set_statuses({"2", "0", "0", "0", "0", "2", "0", "2"});
+        ToolRun r = lumekctl({"nic", "limit", "v0", "--send", "10", "--recv", "20"});
+        EXPECT_NE(r.status, 0);
+        Lines police = police_adds("v0", "160kbit");
+        EXPECT_EQ(tc.calls(), cat({{del_root("v0")}, htb_adds("v0", "80kbit"), {del_ingress("v0")}, police,
+                                   {del_ingress("v0"), del_root("v0")}}));
+    });
+}
+
+TEST(NicTool, OneSideLimitsUseOneNetmode) {
+    REQUIRE_LUMEKCTL();
+    WITH_RECORDING_TC(tc, {
+        EXPECT_EQ(lumekctl({"nic", "limit", "v0", "--recv", "5"}).status, 0);
+        EXPECT_EQ(tc.calls(), cat({{del_ingress("v0")}, police_adds("v0", "40kbit")}));
+        tc.forget();
+        EXPECT_EQ(lumekctl({"nic", "limit", "v0", "--send", "5"}).status, 0);
+        EXPECT_EQ(tc.calls(), cat({{del_root("v0")}, htb_adds("v0", "40kbit")}));
+    });
+}
+
+TEST(NicTool, ClearTakesBothSidesUnlessOneIsChosen) {
+    REQUIRE_LUMEKCTL();
+    WITH_RECORDING_TC(tc, {
+        EXPECT_EQ(lumekctl({"nic", "clear", "v0"}).status, 0);
+        EXPECT_EQ(lumekctl({"nic", "clear", "v0", "--send"}).status, 0);
+        EXPECT_EQ(lumekctl({"nic", "clear", "v0", "--recv"}).status, 0);
+        EXPECT_EQ(tc.calls(), (Lines{del_root("v0"), del_ingress("v0"), del_root("v0"), del_ingress("v0")}));
+    });
+}
+
+TEST(NicTool, FailureExitsNonZeroWithTheLibraryMessage) {
+    REQUIRE_LUMEKCTL();
+    WITH_RECORDING_TC(tc, {
+        tc.set_statuses({"1"});
+        ToolRun r = lumekctl({"nic", "clear", "nosuch0"});
+        EXPECT_NE(r.status, 0);
+        EXPECT_EQ(r.out, "");
+        EXPECT_EQ(r.err, "lumekctl: nic clear nosuch0: Cannot find device nosuch0\n");
+        r = lumekctl({"nic", "limit", "v0", "--send", "0"});
+        EXPECT_NE(r.status, 0);
+        EXPECT_EQ(r.err, "lumekctl: nic limit v0: speed out of range\n");
+    });
+}
+
+TEST(NicTool, JsonGivesDeviceAndResult) {
+    REQUIRE_LUMEKCTL();
+    WITH_RECORDING_TC(tc, {
+        ToolRun ok = lumekctl({"--json", "nic", "limit", "v0", "--send", "10"});
+        EXPECT_EQ(ok.status, 0);
+        EXPECT_EQ(ok.out, "{\n  \"device\": \"v0\",\n  \"result\": 0\n}\n");
+        tc.set_statuses({"1"});
+        tc.forget();
+        ToolRun bad = lumekctl({"--json", "nic", "clear", "nosuch0", "--send"});
+        EXPECT_NE(bad.status, 0);
+        EXPECT_EQ(bad.out,
+                  "{\n  \"device\": \"nosuch0\",\n  \"message\": \"Cannot find device nosuch0\",\n"
+                  "  \"result\": -1\n}\n");
+    });
+}
+
+TEST(NicTool, LimitWithoutADirectionIsAUsageError) {
+    REQUIRE_LUMEKCTL();
+    WITH_RECORDING_TC(tc, {
+        EXPECT_NE(lumekctl({"nic", "limit", "v0"}).status, 0);
+        EXPECT_EQ(tc.calls(), Lines{});
+    });
+}
