@@ -17,13 +17,13 @@ SpawnResult run_delete(const Argv &argv) {
 
 int32_t outcome_result(DeleteOutcome outcome, const std::string &nic, bool report) {
     switch (outcome) {
-    case DeleteOutcome::kDone:
-        return kOk;
-    case DeleteOutcome::kNoDevice:
-        if (report) fprintf(stderr, kFmtNoDevice, nic.c_str());
-        return kFailed;
-    case DeleteOutcome::kNotRun:
-        break;
+        case DeleteOutcome::kDone:
+            return kOk;
+        case DeleteOutcome::kNoDevice:
+            if (report) fprintf(stderr, kFmtNoDevice, nic.c_str());
+            return kFailed;
+        case DeleteOutcome::kNotRun:
+            break;
     }
     return kFailed;
 }

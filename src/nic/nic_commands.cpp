@@ -21,20 +21,21 @@ Argv ingress_delete_argv(const std::string &nic) {
 std::vector<Argv> ingress_police_argvs(const std::string &nic, int64_t speed) {
     return {
         {paths::kTc, "qdisc", "add", "dev", nic, "handle", "ffff:", "ingress"},
-        {paths::kTc, "filter", "add", "dev", nic, "parent", "ffff:", "u32", "match", "u32", "0", "0", "police",
-         "rate", rate_text(speed), "burst", "10k"},
+        {paths::kTc, "filter", "add", "dev", nic, "parent", "ffff:", "u32", "match", "u32", "0", "0",
+         "police", "rate", rate_text(speed), "burst", "10k"},
     };
 }
 
 std::vector<Argv> egress_htb_argvs(const std::string &nic, int64_t speed) {
     return {
         {paths::kTc, "qdisc", "add", "dev", nic, "root", "handle", "1:", "htb"},
-        {paths::kTc, "class", "add", "dev", nic, "parent", "1:", "classid", "1:1", "htb", "rate", rate_text(speed)},
-        {paths::kTc, "filter", "add", "dev", nic, "parent", "1:", "protocol", "ip", "u32", "match", "u32", "0", "0",
-         "classid", "1:1"},
+        {paths::kTc, "class", "add", "dev", nic, "parent", "1:", "classid", "1:1", "htb", "rate",
+         rate_text(speed)},
+        {paths::kTc, "filter", "add", "dev", nic, "parent", "1:", "protocol", "ip", "u32", "match", "u32",
+         "0", "0", "classid", "1:1"},
         // Without it IPv6 traffic stays unclassified, and htb sends that unshaped.
-        {paths::kTc, "filter", "add", "dev", nic, "parent", "1:", "protocol", "ipv6", "u32", "match", "u32", "0", "0",
-         "classid", "1:1"},
+        {paths::kTc, "filter", "add", "dev", nic, "parent", "1:", "protocol", "ipv6", "u32", "match", "u32",
+         "0", "0", "classid", "1:1"},
     };
 }
 

@@ -16,9 +16,13 @@ bool run_adds(const std::vector<Argv> &argvs) {
     return true;
 }
 
-bool nic_ingress_police(const std::string &nic, int64_t speed) { return run_adds(ingress_police_argvs(nic, speed)); }
+bool nic_ingress_police(const std::string &nic, int64_t speed) {
+    return run_adds(ingress_police_argvs(nic, speed));
+}
 
-bool nic_egress_htb(const std::string &nic, int64_t speed) { return run_adds(egress_htb_argvs(nic, speed)); }
+bool nic_egress_htb(const std::string &nic, int64_t speed) {
+    return run_adds(egress_htb_argvs(nic, speed));
+}
 
 }  // namespace
 

@@ -22,6 +22,8 @@ DeleteOutcome classify_delete(const SpawnResult &res) {
     return DeleteOutcome::kDone;
 }
 
-bool add_succeeded(const SpawnResult &res) { return res.exited_with(0); }
+bool add_succeeded(const SpawnResult &res) {
+    return res.exited_with(0);
+}
 
 }  // namespace lumek::nic

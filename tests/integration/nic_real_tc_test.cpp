@@ -1,13 +1,12 @@
 // lumek_nic_speedctl / lumek_nic_speedclr with the real "/sbin/tc" on a veth pair in a
 // private network namespace, read back with tc's own show commands.
 #include <fcntl.h>
+#include <gtest/gtest.h>
 #include <sched.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <sys/mman.h>
 #include <unistd.h>
-
-#include <gtest/gtest.h>
 
 #include <functional>
 #include <string>
@@ -27,12 +26,22 @@ std::string output_of(const std::string &command) {
     return text;
 }
 
-std::string qdiscs() { return output_of("/sbin/tc qdisc show dev v0"); }
-std::string classes() { return output_of("/sbin/tc class show dev v0"); }
-std::string egress_filters() { return output_of("/sbin/tc filter show dev v0"); }
-std::string ingress_filters() { return output_of("/sbin/tc filter show dev v0 ingress"); }
+std::string qdiscs() {
+    return output_of("/sbin/tc qdisc show dev v0");
+}
+std::string classes() {
+    return output_of("/sbin/tc class show dev v0");
+}
+std::string egress_filters() {
+    return output_of("/sbin/tc filter show dev v0");
+}
+std::string ingress_filters() {
+    return output_of("/sbin/tc filter show dev v0 ingress");
+}
 
-bool contains(const std::string &hay, const std::string &needle) { return hay.find(needle) != std::string::npos; }
+bool contains(const std::string &hay, const std::string &needle) {
+    return hay.find(needle) != std::string::npos;
+}
 
 size_t count_of(const std::string &hay, const std::string &needle) {
     size_t n = 0;
@@ -55,22 +64,23 @@ std::string stderr_of(const std::function<void()> &fn) {
     std::string text;
     char buf[4096];
     off_t off = 0;
-    for (ssize_t n; (n = pread(mem, buf, sizeof buf, off)) > 0; off += n) text.append(buf, static_cast<size_t>(n));
+    for (ssize_t n; (n = pread(mem, buf, sizeof buf, off)) > 0; off += n)
+        text.append(buf, static_cast<size_t>(n));
     close(mem);
     return text;
 }
 
 // Runs @body in a fresh network namespace holding the veth pair v0/v1.
-#define WITH_VETH(...)                                                                             \
-    do {                                                                                           \
-        int st_ = lumek_test::run_in_namespaces(CLONE_NEWNET | CLONE_NEWNS, [&] {                  \
-            if (system("ip link add v0 type veth peer name v1 && ip link set v0 up") != 0)         \
-                return lumek_test::kNamespacesRefused;                                             \
-            [&] { __VA_ARGS__; }();                                                                \
-            return 0;                                                                              \
-        });                                                                                        \
-        LUMEK_SKIP_IF_REFUSED(st_);                                                                \
-        EXPECT_EQ(st_, 0);                                                                         \
+#define WITH_VETH(...)                                                                     \
+    do {                                                                                   \
+        int st_ = lumek_test::run_in_namespaces(CLONE_NEWNET | CLONE_NEWNS, [&] {          \
+            if (system("ip link add v0 type veth peer name v1 && ip link set v0 up") != 0) \
+                return lumek_test::kNamespacesRefused;                                     \
+            [&] { __VA_ARGS__; }();                                                        \
+            return 0;                                                                      \
+        });                                                                                \
+        LUMEK_SKIP_IF_REFUSED(st_);                                                        \
+        EXPECT_EQ(st_, 0);                                                                 \
     } while (0)
 
 bool no_limit_left() {

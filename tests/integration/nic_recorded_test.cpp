@@ -3,6 +3,7 @@
 // line and exits with scripted statuses, so the exact commands, their order and the
 // handling of every exit status can be checked.
 #include <fcntl.h>
+#include <gtest/gtest.h>
 #include <sched.h>
 #include <stdio.h>
 #include <stdlib.h>
@@ -11,8 +12,6 @@
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
-
-#include <gtest/gtest.h>
 
 #include <fstream>
 #include <functional>
@@ -34,7 +33,8 @@ std::string read_fd(int fd) {
     std::string text;
     char buf[4096];
     off_t off = 0;
-    for (ssize_t n; (n = pread(fd, buf, sizeof buf, off)) > 0; off += n) text.append(buf, static_cast<size_t>(n));
+    for (ssize_t n; (n = pread(fd, buf, sizeof buf, off)) > 0; off += n)
+        text.append(buf, static_cast<size_t>(n));
     return text;
 }
 
@@ -58,7 +58,7 @@ std::string stderr_of(const std::function<void()> &fn) {
 
 // The recording tc, installed inside the current (private) mount namespace.
 class RecordingTc {
-public:
+  public:
     bool install() {
         // A private /tmp: the record vanishes with the namespace.
         if (mount("tmpfs", "/tmp", "tmpfs", 0, "mode=1777") != 0) return false;
@@ -90,7 +90,7 @@ public:
 
     static std::string log_path() { return std::string(kRecordDir) + "/log"; }
 
-private:
+  private:
     static bool write_file(const std::string &path, const std::string &text, mode_t mode) {
         {
             std::ofstream out(path, std::ios::trunc);
@@ -110,25 +110,30 @@ private:
 
 // Runs @body in a child with a private mount namespace and the recording tc installed.
 // Skips when namespaces are refused.
-#define WITH_RECORDING_TC(tc, ...)                                                              \
-    do {                                                                                        \
-        int st_ = lumek_test::run_in_namespaces(CLONE_NEWNS, [&] {                              \
-            RecordingTc tc;                                                                     \
-            if (!tc.install()) return lumek_test::kNamespacesRefused;                           \
-            [&] { __VA_ARGS__; }();                                                             \
-            return 0;                                                                           \
-        });                                                                                     \
-        LUMEK_SKIP_IF_REFUSED(st_);                                                             \
-        EXPECT_EQ(st_, 0);                                                                      \
+#define WITH_RECORDING_TC(tc, ...)                                    \
+    do {                                                              \
+        int st_ = lumek_test::run_in_namespaces(CLONE_NEWNS, [&] {    \
+            RecordingTc tc;                                           \
+            if (!tc.install()) return lumek_test::kNamespacesRefused; \
+            [&] { __VA_ARGS__; }();                                   \
+            return 0;                                                 \
+        });                                                           \
+        LUMEK_SKIP_IF_REFUSED(st_);                                   \
+        EXPECT_EQ(st_, 0);                                            \
     } while (0)
 
 // The command lines the library must run, as the recording tc logs them.
-std::string del_root(const std::string &dev) { return "/sbin/tc qdisc del dev " + dev + " root"; }
-std::string del_ingress(const std::string &dev) { return "/sbin/tc qdisc del dev " + dev + " ingress"; }
+std::string del_root(const std::string &dev) {
+    return "/sbin/tc qdisc del dev " + dev + " root";
+}
+std::string del_ingress(const std::string &dev) {
+    return "/sbin/tc qdisc del dev " + dev + " ingress";
+}
 
 Lines police_adds(const std::string &dev, const std::string &rate) {
     return {"/sbin/tc qdisc add dev " + dev + " handle ffff: ingress",
-            "/sbin/tc filter add dev " + dev + " parent ffff: u32 match u32 0 0 police rate " + rate + " burst 10k"};
+            "/sbin/tc filter add dev " + dev + " parent ffff: u32 match u32 0 0 police rate " + rate +
+                " burst 10k"};
 }
 
 Lines htb_adds(const std::string &dev, const std::string &rate) {
@@ -196,7 +201,8 @@ TEST(NicRecorded, ReceiveLimitDeletesIngressThenAddsPolice) {
 TEST(NicRecorded, BothDirectionsClearBothThenAddIngressBeforeRoot) {
     WITH_RECORDING_TC(tc, {
         EXPECT_EQ(lumek_nic_speedctl("eth1", LUMEK_NIC_NETMODE_BOTH, 125), 0);
-        EXPECT_EQ(tc.calls(), cat({{del_root("eth1"), del_ingress("eth1")}, police_adds("eth1", "1000kbit"),
+        EXPECT_EQ(tc.calls(), cat({{del_root("eth1"), del_ingress("eth1")},
+                                   police_adds("eth1", "1000kbit"),
                                    htb_adds("eth1", "1000kbit")}));
     });
 }
@@ -205,8 +211,9 @@ TEST(NicRecorded, SecondLimitReplacesTheFirstByDeletingBeforeAdding) {
     WITH_RECORDING_TC(tc, {
         EXPECT_EQ(lumek_nic_speedctl("v0", LUMEK_NIC_NETMODE_SEND, 10), 0);
         EXPECT_EQ(lumek_nic_speedctl("v0", LUMEK_NIC_NETMODE_SEND, 20), 0);
-        EXPECT_EQ(tc.calls(),
-                  cat({{del_root("v0")}, htb_adds("v0", "80kbit"), {del_root("v0")}, htb_adds("v0", "160kbit")}));
+        EXPECT_EQ(
+            tc.calls(),
+            cat({{del_root("v0")}, htb_adds("v0", "80kbit"), {del_root("v0")}, htb_adds("v0", "160kbit")}));
     });
 }
 
@@ -257,7 +264,8 @@ TEST(NicRecorded, UnknownNetmodeIsReportedOnceAndRunsNothing) {
     WITH_RECORDING_TC(tc, {
         for (int32_t mode : {4, 0, -1, INT32_MAX}) {
             int32_t set_rc = 0, clr_rc = 0;
-            EXPECT_EQ(stderr_of([&] { set_rc = lumek_nic_speedctl("v0", mode, 10); }), "Netmode error\n") << mode;
+            EXPECT_EQ(stderr_of([&] { set_rc = lumek_nic_speedctl("v0", mode, 10); }), "Netmode error\n")
+                << mode;
             EXPECT_EQ(stderr_of([&] { clr_rc = lumek_nic_speedclr("v0", mode); }), "Netmode error\n") << mode;
             EXPECT_EQ(set_rc, -1);
             EXPECT_EQ(clr_rc, -1);
@@ -276,7 +284,8 @@ TEST(NicRecorded, HostileOrImpossibleNamesAreRefusedAsMissingDevicesWithoutRunni
                 int32_t set_rc = 0, clr_rc = 0;
                 std::string want = "Cannot find device " + name + "\n";
                 EXPECT_EQ(stderr_of([&] { clr_rc = lumek_nic_speedclr(name.c_str(), mode); }), want) << name;
-                EXPECT_EQ(stderr_of([&] { set_rc = lumek_nic_speedctl(name.c_str(), mode, 10); }), want) << name;
+                EXPECT_EQ(stderr_of([&] { set_rc = lumek_nic_speedctl(name.c_str(), mode, 10); }), want)
+                    << name;
                 EXPECT_EQ(clr_rc, -1);
                 EXPECT_EQ(set_rc, -1);
             }
@@ -384,7 +393,8 @@ TEST(NicRecorded, RefusedPoliceInTwoWayLimitClearsBothAndAddsNoHtb) {
         // As on kernels without the police action.
         tc.set_statuses({"2", "2", "0", "2"});
         EXPECT_EQ(lumek_nic_speedctl("v0", LUMEK_NIC_NETMODE_BOTH, 10), -1);
-        EXPECT_EQ(tc.calls(), cat({{del_root("v0"), del_ingress("v0")}, police_adds("v0", "80kbit"),
+        EXPECT_EQ(tc.calls(), cat({{del_root("v0"), del_ingress("v0")},
+                                   police_adds("v0", "80kbit"),
                                    {del_root("v0"), del_ingress("v0")}}));
     });
 }
@@ -393,7 +403,8 @@ TEST(NicRecorded, AddKilledBySignalFailsTheLimit) {
     WITH_RECORDING_TC(tc, {
         tc.set_statuses({"0", "KILL"});
         EXPECT_EQ(lumek_nic_speedctl("v0", LUMEK_NIC_NETMODE_RECV, 10), -1);
-        EXPECT_EQ(tc.calls(), cat({{del_ingress("v0")}, {police_adds("v0", "80kbit")[0]}, {del_ingress("v0")}}));
+        EXPECT_EQ(tc.calls(),
+                  cat({{del_ingress("v0")}, {police_adds("v0", "80kbit")[0]}, {del_ingress("v0")}}));
     });
 }
 
@@ -476,8 +487,8 @@ ToolRun lumekctl(const Lines &args) {
 
 }  // namespace
 
-#define REQUIRE_LUMEKCTL()                                                              \
-    do {                                                                                \
+#define REQUIRE_LUMEKCTL()                                                                       \
+    do {                                                                                         \
         if (access(kLumekctl, X_OK) != 0) GTEST_SKIP() << "*** SKIPPED: lumekctl not built ***"; \
     } while (0)
 
@@ -487,7 +498,8 @@ TEST(NicTool, EqualSpeedsMakeOneTwoWayLimit) {
         ToolRun r = lumekctl({"nic", "limit", "v0", "--send", "10", "--recv", "10"});
         EXPECT_EQ(r.status, 0) << r.err;
         EXPECT_EQ(r.out, "v0: limited: send 10 KB/s, receive 10 KB/s\n");
-        EXPECT_EQ(tc.calls(), cat({{del_root("v0"), del_ingress("v0")}, police_adds("v0", "80kbit"),
+        EXPECT_EQ(tc.calls(), cat({{del_root("v0"), del_ingress("v0")},
+                                   police_adds("v0", "80kbit"),
                                    htb_adds("v0", "80kbit")}));
     });
 }
@@ -497,7 +509,9 @@ TEST(NicTool, DifferentSpeedsSetSendThenReceive) {
     WITH_RECORDING_TC(tc, {
         ToolRun r = lumekctl({"nic", "limit", "v0", "--send", "10", "--recv", "20"});
         EXPECT_EQ(r.status, 0) << r.err;
-        EXPECT_EQ(tc.calls(), cat({{del_root("v0")}, htb_adds("v0", "80kbit"), {del_ingress("v0")},
+        EXPECT_EQ(tc.calls(), cat({{del_root("v0")},
+                                   htb_adds("v0", "80kbit"),
+                                   {del_ingress("v0")},
                                    police_adds("v0", "160kbit")}));
     });
 }
@@ -510,7 +524,10 @@ TEST(NicTool, FailedReceiveSideTakesTheSendSideBack) {
         ToolRun r = lumekctl({"nic", "limit", "v0", "--send", "10", "--recv", "20"});
         EXPECT_NE(r.status, 0);
         Lines police = police_adds("v0", "160kbit");
-        EXPECT_EQ(tc.calls(), cat({{del_root("v0")}, htb_adds("v0", "80kbit"), {del_ingress("v0")}, police,
+        EXPECT_EQ(tc.calls(), cat({{del_root("v0")},
+                                   htb_adds("v0", "80kbit"),
+                                   {del_ingress("v0")},
+                                   police,
                                    {del_ingress("v0"), del_root("v0")}}));
     });
 }

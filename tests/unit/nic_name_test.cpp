@@ -8,8 +8,8 @@
 using lumek::nic::interface_name_is_valid;
 
 TEST(NicName, AcceptsOrdinaryKernelNames) {
-    for (const char *name : {"lo", "eth0", "v0", "enp0s31f6", "wlp2s0", "br-1a2b3c", "veth_x.10", "a", "lo;touch",
-                             "-x", "$(id)", "\xc3\xa9th0"}) {
+    for (const char *name : {"lo", "eth0", "v0", "enp0s31f6", "wlp2s0", "br-1a2b3c", "veth_x.10", "a",
+                             "lo;touch", "-x", "$(id)", "\xc3\xa9th0"}) {
         EXPECT_TRUE(interface_name_is_valid(name)) << name;
     }
 }
@@ -29,8 +29,10 @@ TEST(NicName, RefusesDotNamesButNotDotsInNames) {
 }
 
 TEST(NicName, RefusesSlashColonAndEveryKindOfWhiteSpace) {
-    for (const char *name : {"a/b", "/", "eth0:1", ":", "a b", " a", "a ", "a\tb", "a\nb", "a\vb", "a\fb", "a\rb",
-                             "lo;touch /tmp/p", "a\xa0" "b"}) {
+    for (const char *name : {"a/b", "/", "eth0:1", ":", "a b", " a", "a ", "a\tb", "a\nb", "a\vb", "a\fb",
+                             "a\rb", "lo;touch /tmp/p",
+                             "a\xa0"
+                             "b"}) {
         EXPECT_FALSE(interface_name_is_valid(name)) << name;
     }
 }

@@ -44,8 +44,7 @@ TEST(NicStatus, ADeleteThatCouldNotRunIsNotDone) {
 
 TEST(NicStatus, AnAddCountsOnlyWhenItExitedZero) {
     EXPECT_TRUE(nic::add_succeeded(exited(0)));
-    for (int code : {1, 2, 126, 127})
-        EXPECT_FALSE(nic::add_succeeded(exited(code))) << code;
+    for (int code : {1, 2, 126, 127}) EXPECT_FALSE(nic::add_succeeded(exited(code))) << code;
     EXPECT_FALSE(nic::add_succeeded(killed(SIGTERM)));
     lumek::SpawnResult not_run;
     not_run.wait_status = 0;  // a zero status from a tool that never ran means nothing

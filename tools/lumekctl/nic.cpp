@@ -19,7 +19,7 @@ namespace {
 // The library (and the tc it runs) report on standard error. Collecting that text lets
 // the tool print it once, in its own "lumekctl: WHAT: MESSAGE" form, and put it in --json.
 class StderrCapture {
-public:
+  public:
     StderrCapture() {
         fflush(stderr);
         mem_ = memfd_create("lumekctl-stderr", MFD_CLOEXEC);
@@ -50,7 +50,7 @@ public:
         return text;
     }
 
-private:
+  private:
     void restore() {
         if (saved_ < 0) return;
         fflush(stderr);
@@ -88,11 +88,13 @@ void report(const Options &opts, const std::string &what, const std::string &dev
         std::cout << dev << ": " << done_text << '\n';
     }
     if (out.result != 0)
-        fail(what + " " + dev, out.message.empty() ? "failed (result " + std::to_string(out.result) + ")"
-                                                   : out.message);
+        fail(what + " " + dev,
+             out.message.empty() ? "failed (result " + std::to_string(out.result) + ")" : out.message);
 }
 
-std::string kbps(int64_t v) { return std::to_string(v) + " KB/s"; }
+std::string kbps(int64_t v) {
+    return std::to_string(v) + " KB/s";
+}
 
 void run_limit(const Options &opts, const std::string &dev, std::optional<int64_t> send,
                std::optional<int64_t> recv) {
@@ -158,7 +160,8 @@ void add_nic_commands(CLI::App &app, const Options &opts) {
     auto *limit = nic->add_subcommand("limit", "Replace the send and/or receive limit of an interface");
     limit->add_option("DEV", la->dev, "Interface name")->required();
     auto *send_opt = limit->add_option("--send", la->send, "Send limit in kilobytes per second (1-3932160)");
-    auto *recv_opt = limit->add_option("--recv", la->recv, "Receive limit in kilobytes per second (1-3932160)");
+    auto *recv_opt =
+        limit->add_option("--recv", la->recv, "Receive limit in kilobytes per second (1-3932160)");
     limit->callback([&opts, la, send_opt, recv_opt] {
         std::optional<int64_t> send, recv;
         if (send_opt->count() > 0) send = la->send;
@@ -168,7 +171,8 @@ void add_nic_commands(CLI::App &app, const Options &opts) {
     });
 
     auto ca = std::make_shared<ClearArgs>();
-    auto *clear = nic->add_subcommand("clear", "Remove the limits of an interface (both unless one is chosen)");
+    auto *clear =
+        nic->add_subcommand("clear", "Remove the limits of an interface (both unless one is chosen)");
     clear->add_option("DEV", ca->dev, "Interface name")->required();
     clear->add_flag("--send", ca->send, "Remove only the send limit");
     clear->add_flag("--recv", ca->recv, "Remove only the receive limit");
