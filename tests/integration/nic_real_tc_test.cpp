@@ -1,0 +1,191 @@
+// lumek_nic_speedctl / lumek_nic_speedclr with the real "/sbin/tc" on a veth pair in a
+// private network namespace, read back with tc's own show commands.
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <sched.h>
+#include <stdio.h>
+#include <stdlib.h>
+#include <sys/mman.h>
+#include <unistd.h>
+
+#include <functional>
+#include <string>
+
+#include "lumekwhlist.h"
+#include "namespaces.h"
+
+namespace {
+
+std::string output_of(const std::string &command) {
+    std::string text;
+    FILE *p = popen(command.c_str(), "re");
+    if (!p) return text;
+    char buf[4096];
+    for (size_t n; (n = fread(buf, 1, sizeof buf, p)) > 0;) text.append(buf, n);
+    pclose(p);
+    return text;
+}
+
+std::string qdiscs() {
+    return output_of("/sbin/tc qdisc show dev v0");
+}
+std::string classes() {
+    return output_of("/sbin/tc class show dev v0");
+}
+std::string egress_filters() {
+    return output_of("/sbin/tc filter show dev v0");
+}
+std::string ingress_filters() {
+    return output_of("/sbin/tc filter show dev v0 ingress");
+}
+
+bool contains(const std::string &hay, const std::string &needle) {
+    return hay.find(needle) != std::string::npos;
+}
+
+size_t count_of(const std::string &hay, const std::string &needle) {
+    size_t n = 0;
+    for (size_t at = hay.find(needle); at != std::string::npos; at = hay.find(needle, at + 1)) ++n;
+    return n;
+}
+
+std::string stderr_of(const std::function<void()> &fn) {
+    fflush(stderr);
+    int mem = memfd_create("captured-stderr", MFD_CLOEXEC);
+    int saved = fcntl(STDERR_FILENO, F_DUPFD_CLOEXEC, 3);
+    if (mem < 0 || saved < 0 || dup2(mem, STDERR_FILENO) < 0) {
+        ADD_FAILURE() << "cannot capture standard error";
+        return {};
+    }
+    fn();
+    fflush(stderr);
+    dup2(saved, STDERR_FILENO);
+    close(saved);
+    std::string text;
+    char buf[4096];
+    off_t off = 0;
+    for (ssize_t n; (n = pread(mem, buf, sizeof buf, off)) > 0; off += n)
+        text.append(buf, static_cast<size_t>(n));
+    close(mem);
+    return text;
+}
+
+// Runs @body in a fresh network namespace holding the veth pair v0/v1.
+#define WITH_VETH(...)                                                                     \
+    do {                                                                                   \
+        int st_ = lumek_test::run_in_namespaces(CLONE_NEWNET | CLONE_NEWNS, [&] {          \
+            if (system("ip link add v0 type veth peer name v1 && ip link set v0 up") != 0) \
+                return lumek_test::kNamespacesRefused;                                     \
+            [&] { __VA_ARGS__; }();                                                        \
+            return 0;                                                                      \
+        });                                                                                \
+        LUMEK_SKIP_IF_REFUSED(st_);                                                        \
+        EXPECT_EQ(st_, 0);                                                                 \
+    } while (0)
+
+bool no_limit_left() {
+    std::string q = qdiscs();
+    return !contains(q, "qdisc htb") && !contains(q, "qdisc ingress");
+}
+
+}  // namespace
+
+TEST(NicRealTc, SendLimitIsInstalledWithIpv4AndIpv6Filters) {
+    WITH_VETH({
+        EXPECT_EQ(lumek_nic_speedctl("v0", LUMEK_NIC_NETMODE_SEND, 100), 0);
+        EXPECT_TRUE(contains(qdiscs(), "qdisc htb 1: root")) << qdiscs();
+        EXPECT_TRUE(contains(classes(), "class htb 1:1 root")) << classes();
+        EXPECT_TRUE(contains(classes(), " rate 800Kbit ")) << classes();
+        std::string f = egress_filters();
+        EXPECT_TRUE(contains(f, "protocol ip ")) << f;
+        EXPECT_TRUE(contains(f, "protocol ipv6 ")) << f;
+        EXPECT_EQ(count_of(f, "flowid 1:1"), 2u) << f;
+    });
+}
+
+TEST(NicRealTc, SecondSendLimitReplacesTheFirst) {
+    WITH_VETH({
+        ASSERT_EQ(lumek_nic_speedctl("v0", LUMEK_NIC_NETMODE_SEND, 100), 0);
+        ASSERT_EQ(lumek_nic_speedctl("v0", LUMEK_NIC_NETMODE_SEND, 300), 0);
+        std::string c = classes();
+        EXPECT_EQ(count_of(c, "class htb"), 1u) << c;
+        EXPECT_TRUE(contains(c, " rate 2400Kbit ")) << c;
+        EXPECT_EQ(count_of(egress_filters(), "flowid 1:1"), 2u);
+    });
+}
+
+TEST(NicRealTc, ClearingRemovesTheSendLimitAndClearingAgainStillSucceeds) {
+    WITH_VETH({
+        ASSERT_EQ(lumek_nic_speedctl("v0", LUMEK_NIC_NETMODE_SEND, 100), 0);
+        EXPECT_EQ(lumek_nic_speedclr("v0", LUMEK_NIC_NETMODE_SEND), 0);
+        EXPECT_TRUE(no_limit_left()) << qdiscs();
+        std::string err = stderr_of([] {
+            EXPECT_EQ(lumek_nic_speedclr("v0", LUMEK_NIC_NETMODE_SEND), 0);
+            EXPECT_EQ(lumek_nic_speedclr("v0", LUMEK_NIC_NETMODE_RECV), 0);
+            EXPECT_EQ(lumek_nic_speedclr("v0", LUMEK_NIC_NETMODE_BOTH), 0);
+        });
+        EXPECT_EQ(err, "");
+    });
+}
+
+TEST(NicRealTc, TwoWayClearRemovesIngressToo) {
+    WITH_VETH({
+        ASSERT_EQ(system("/sbin/tc qdisc add dev v0 handle ffff: ingress"), 0);
+        ASSERT_EQ(lumek_nic_speedctl("v0", LUMEK_NIC_NETMODE_SEND, 10), 0);
+        EXPECT_EQ(lumek_nic_speedclr("v0", LUMEK_NIC_NETMODE_BOTH), 0);
+        EXPECT_TRUE(no_limit_left()) << qdiscs();
+    });
+}
+
+TEST(NicRealTc, ReceiveLimitIsWholeOrNothing) {
+    WITH_VETH({
+        int32_t rc = lumek_nic_speedctl("v0", LUMEK_NIC_NETMODE_RECV, 100);
+        if (rc == 0) {
+            // A kernel with the police action.
+            EXPECT_TRUE(contains(qdiscs(), "qdisc ingress ffff:")) << qdiscs();
+            EXPECT_TRUE(contains(ingress_filters(), "police")) << ingress_filters();
+        } else {
+            // Without it the police filter is refused, and the ingress qdisc must not stay.
+            EXPECT_EQ(rc, -1);
+            EXPECT_TRUE(no_limit_left()) << qdiscs();
+        }
+    });
+}
+
+TEST(NicRealTc, TwoWayLimitIsWholeOrNothing) {
+    WITH_VETH({
+        int32_t rc = lumek_nic_speedctl("v0", LUMEK_NIC_NETMODE_BOTH, 100);
+        if (rc == 0) {
+            EXPECT_TRUE(contains(qdiscs(), "qdisc ingress ffff:")) << qdiscs();
+            EXPECT_TRUE(contains(qdiscs(), "qdisc htb 1: root")) << qdiscs();
+            EXPECT_TRUE(contains(classes(), " rate 800Kbit ")) << classes();
+        } else {
+            EXPECT_EQ(rc, -1);
+            EXPECT_TRUE(no_limit_left()) << qdiscs();
+        }
+    });
+}
+
+TEST(NicRealTc, FailedReceiveLimitKeepsAnExistingSendLimit) {
+    WITH_VETH({
+        ASSERT_EQ(lumek_nic_speedctl("v0", LUMEK_NIC_NETMODE_SEND, 100), 0);
+        int32_t rc = lumek_nic_speedctl("v0", LUMEK_NIC_NETMODE_RECV, 50);
+        EXPECT_TRUE(rc == 0 || rc == -1) << rc;
+        // Setting or taking back the receive side touches only ingress.
+        EXPECT_TRUE(contains(qdiscs(), "qdisc htb 1: root")) << qdiscs();
+        EXPECT_TRUE(contains(classes(), " rate 800Kbit ")) << classes();
+    });
+}
+
+TEST(NicRealTc, MissingDeviceIsReportedAndNothingIsAdded) {
+    WITH_VETH({
+        int32_t rc = 0;
+        std::string err = stderr_of([&] { rc = lumek_nic_speedctl("nosuch0", LUMEK_NIC_NETMODE_SEND, 10); });
+        EXPECT_EQ(rc, -1);
+        // tc's own complaint went to /dev/null: only the library's message is left.
+        EXPECT_EQ(err, "Cannot find device nosuch0\n");
+        err = stderr_of([&] { rc = lumek_nic_speedclr("nosuch0", LUMEK_NIC_NETMODE_BOTH); });
+        EXPECT_EQ(rc, -1);
+        EXPECT_EQ(err, "Cannot find device nosuch0\n");
+    });
+}

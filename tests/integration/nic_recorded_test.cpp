@@ -1,0 +1,592 @@
+// lumek_nic_speedctl / lumek_nic_speedclr and `lumekctl nic` against a recording tc:
+// a script bind-mounted over "/sbin/tc" in a private mount namespace logs every command
+// line and exits with scripted statuses, so the exact commands, their order and the
+// handling of every exit status can be checked.
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <sched.h>
+#include <stdio.h>
+#include <stdlib.h>
+#include <sys/mman.h>
+#include <sys/mount.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <fstream>
+#include <functional>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "lumekwhlist.h"
+#include "namespaces.h"
+
+namespace {
+
+using Lines = std::vector<std::string>;
+
+const char kRecordDir[] = "/tmp/tc-record";
+const char kTcPath[] = "/sbin/tc";
+
+std::string read_fd(int fd) {
+    std::string text;
+    char buf[4096];
+    off_t off = 0;
+    for (ssize_t n; (n = pread(fd, buf, sizeof buf, off)) > 0; off += n)
+        text.append(buf, static_cast<size_t>(n));
+    return text;
+}
+
+// Runs @fn with file descriptor 2 sent to a memory file and returns what was written there.
+std::string stderr_of(const std::function<void()> &fn) {
+    fflush(stderr);
+    int mem = memfd_create("captured-stderr", MFD_CLOEXEC);
+    int saved = fcntl(STDERR_FILENO, F_DUPFD_CLOEXEC, 3);
+    if (mem < 0 || saved < 0 || dup2(mem, STDERR_FILENO) < 0) {
+        ADD_FAILURE() << "cannot capture standard error";
+        return {};
+    }
+    fn();
+    fflush(stderr);
+    dup2(saved, STDERR_FILENO);
+    close(saved);
+    std::string text = read_fd(mem);
+    close(mem);
+    return text;
+}
+
+// The recording tc, installed inside the current (private) mount namespace.
+class RecordingTc {
+  public:
+    bool install() {
+        // A private /tmp: the record vanishes with the namespace.
+        if (mount("tmpfs", "/tmp", "tmpfs", 0, "mode=1777") != 0) return false;
+        if (mkdir(kRecordDir, 0777) != 0 || chmod(kRecordDir, 0777) != 0) return false;
+        std::string script = std::string(kRecordDir) + "/tc";
+        if (!copy(LUMEK_SOURCE_DIR "/tests/fixtures/nic/recording_tc.sh", script, 0755)) return false;
+        // Writable for a caller that dropped root, too.
+        if (!write_file(log_path(), "", 0666)) return false;
+        set_statuses({});
+        setenv("LUMEK_TC_RECORD_DIR", kRecordDir, 1);
+        return lumek_test::bind_mount(script.c_str(), kTcPath);
+    }
+
+    // The exit status of each call in turn ("KILL" for death by SIGKILL); later calls exit 0.
+    void set_statuses(const Lines &statuses) {
+        std::string text;
+        for (const auto &s : statuses) text += s + "\n";
+        write_file(std::string(kRecordDir) + "/statuses", text, 0644);
+    }
+
+    Lines calls() const {
+        Lines lines;
+        std::ifstream in(log_path());
+        for (std::string line; std::getline(in, line);) lines.push_back(line);
+        return lines;
+    }
+
+    void forget() const { write_file(log_path(), "", 0666); }
+
+    static std::string log_path() { return std::string(kRecordDir) + "/log"; }
+
+  private:
+    static bool write_file(const std::string &path, const std::string &text, mode_t mode) {
+        {
+            std::ofstream out(path, std::ios::trunc);
+            out << text;
+            if (!out) return false;
+        }
+        return chmod(path.c_str(), mode) == 0;
+    }
+
+    static bool copy(const std::string &from, const std::string &to, mode_t mode) {
+        std::ifstream in(from);
+        std::stringstream ss;
+        ss << in.rdbuf();
+        return in && write_file(to, ss.str(), mode);
+    }
+};
+
+// Runs @body in a child with a private mount namespace and the recording tc installed.
+// Skips when namespaces are refused.
+#define WITH_RECORDING_TC(tc, ...)                                    \
+    do {                                                              \
+        int st_ = lumek_test::run_in_namespaces(CLONE_NEWNS, [&] {    \
+            RecordingTc tc;                                           \
+            if (!tc.install()) return lumek_test::kNamespacesRefused; \
+            [&] { __VA_ARGS__; }();                                   \
+            return 0;                                                 \
+        });                                                           \
+        LUMEK_SKIP_IF_REFUSED(st_);                                   \
+        EXPECT_EQ(st_, 0);                                            \
+    } while (0)
+
+// The command lines the library must run, as the recording tc logs them.
+std::string del_root(const std::string &dev) {
+    return "/sbin/tc qdisc del dev " + dev + " root";
+}
+std::string del_ingress(const std::string &dev) {
+    return "/sbin/tc qdisc del dev " + dev + " ingress";
+}
+
+Lines police_adds(const std::string &dev, const std::string &rate) {
+    return {"/sbin/tc qdisc add dev " + dev + " handle ffff: ingress",
+            "/sbin/tc filter add dev " + dev + " parent ffff: u32 match u32 0 0 police rate " + rate +
+                " burst 10k"};
+}
+
+Lines htb_adds(const std::string &dev, const std::string &rate) {
+    return {"/sbin/tc qdisc add dev " + dev + " root handle 1: htb",
+            "/sbin/tc class add dev " + dev + " parent 1: classid 1:1 htb rate " + rate,
+            "/sbin/tc filter add dev " + dev + " parent 1: protocol ip u32 match u32 0 0 classid 1:1",
+            "/sbin/tc filter add dev " + dev + " parent 1: protocol ipv6 u32 match u32 0 0 classid 1:1"};
+}
+
+Lines cat(std::initializer_list<Lines> parts) {
+    Lines all;
+    for (const auto &p : parts) all.insert(all.end(), p.begin(), p.end());
+    return all;
+}
+
+// What the recording tc echoes on standard error for each command whose error output
+// was left alone (the adds); the deletes' must have gone to /dev/null.
+std::string echoed(const Lines &lines) {
+    std::string text;
+    for (const auto &l : lines) text += "recorded-tc: " + l + "\n";
+    return text;
+}
+
+// Runs @fn as uid/gid 65534 in a forked child; returns the child's exit status.
+int as_nobody(const std::function<void()> &fn) {
+    fflush(stdout);
+    pid_t pid = fork();
+    if (pid == 0) {
+        if (setresgid(65534, 65534, 65534) != 0 || setresuid(65534, 65534, 65534) != 0) _exit(3);
+        fn();
+        fflush(stdout);
+        _exit(::testing::Test::HasFailure() ? 1 : 0);
+    }
+    int st = 0;
+    waitpid(pid, &st, 0);
+    return WIFEXITED(st) ? WEXITSTATUS(st) : 128;
+}
+
+}  // namespace
+
+// ---------------------------------------------------------------- command lines and order
+
+TEST(NicRecorded, SendLimitDeletesRootThenAddsHtbWithBothFilters) {
+    WITH_RECORDING_TC(tc, {
+        int32_t rc = -2;
+        std::string err = stderr_of([&] { rc = lumek_nic_speedctl("v0", LUMEK_NIC_NETMODE_SEND, 1); });
+        EXPECT_EQ(rc, 0);
+        Lines adds = htb_adds("v0", "8kbit");
+        EXPECT_EQ(tc.calls(), cat({{del_root("v0")}, adds}));
+        EXPECT_EQ(err, echoed(adds));
+    });
+}
+
+TEST(NicRecorded, ReceiveLimitDeletesIngressThenAddsPolice) {
+    WITH_RECORDING_TC(tc, {
+        int32_t rc = -2;
+        std::string err = stderr_of([&] { rc = lumek_nic_speedctl("v0", LUMEK_NIC_NETMODE_RECV, 100); });
+        EXPECT_EQ(rc, 0);
+        Lines adds = police_adds("v0", "800kbit");
+        EXPECT_EQ(tc.calls(), cat({{del_ingress("v0")}, adds}));
+        EXPECT_EQ(err, echoed(adds));
+    });
+}
+
+TEST(NicRecorded, BothDirectionsClearBothThenAddIngressBeforeRoot) {
+    WITH_RECORDING_TC(tc, {
+        EXPECT_EQ(lumek_nic_speedctl("eth1", LUMEK_NIC_NETMODE_BOTH, 125), 0);
+        EXPECT_EQ(tc.calls(), cat({{del_root("eth1"), del_ingress("eth1")},
+                                   police_adds("eth1", "1000kbit"),
+                                   htb_adds("eth1", "1000kbit")}));
+    });
+}
+
+TEST(NicRecorded, SecondLimitReplacesTheFirstByDeletingBeforeAdding) {
+    WITH_RECORDING_TC(tc, {
+        EXPECT_EQ(lumek_nic_speedctl("v0", LUMEK_NIC_NETMODE_SEND, 10), 0);
+        EXPECT_EQ(lumek_nic_speedctl("v0", LUMEK_NIC_NETMODE_SEND, 20), 0);
+        EXPECT_EQ(
+            tc.calls(),
+            cat({{del_root("v0")}, htb_adds("v0", "80kbit"), {del_root("v0")}, htb_adds("v0", "160kbit")}));
+    });
+}
+
+TEST(NicRecorded, FifteenByteNameIsPassedUnchanged) {
+    WITH_RECORDING_TC(tc, {
+        const std::string name(15, 'n');
+        EXPECT_EQ(lumek_nic_speedclr(name.c_str(), LUMEK_NIC_NETMODE_SEND), 0);
+        EXPECT_EQ(tc.calls(), Lines{del_root(name)});
+    });
+}
+
+// ---------------------------------------------------------------- refused arguments
+
+TEST(NicRecorded, SpeedOutOfRangeIsRefusedBeforeAnythingRuns) {
+    WITH_RECORDING_TC(tc, {
+        for (int64_t speed : {int64_t{0}, int64_t{-1}, int64_t{3932161}, INT64_MIN, INT64_MAX}) {
+            int32_t rc = 0;
+            // Even with a bad netmode and name: the speed is checked first.
+            std::string err = stderr_of([&] { rc = lumek_nic_speedctl("v0", 1, speed); });
+            EXPECT_EQ(rc, -1) << speed;
+            EXPECT_EQ(err, "speed out of range\n") << speed;
+            err = stderr_of([&] { rc = lumek_nic_speedctl("a b", 4, speed); });
+            EXPECT_EQ(err, "speed out of range\n") << speed;
+        }
+        EXPECT_EQ(tc.calls(), Lines{});
+    });
+}
+
+TEST(NicRecorded, MaximumSpeedGivesEightTimesItInKbit) {
+    WITH_RECORDING_TC(tc, {
+        EXPECT_EQ(lumek_nic_speedctl("v0", LUMEK_NIC_NETMODE_SEND, LUMEK_NIC_SPEED_MAX), 0);
+        EXPECT_EQ(tc.calls(), cat({{del_root("v0")}, htb_adds("v0", "31457280kbit")}));
+    });
+}
+
+TEST(NicRecorded, NullNameIsRefusedFirst) {
+    WITH_RECORDING_TC(tc, {
+        int32_t set_rc = 0, clr_rc = 0;
+        EXPECT_EQ(stderr_of([&] { set_rc = lumek_nic_speedctl(nullptr, 4, 0); }), "NIC can't be NULL\n");
+        EXPECT_EQ(stderr_of([&] { clr_rc = lumek_nic_speedclr(nullptr, 4); }), "NIC can't be NULL\n");
+        EXPECT_EQ(set_rc, -1);
+        EXPECT_EQ(clr_rc, -1);
+        EXPECT_EQ(tc.calls(), Lines{});
+    });
+}
+
+TEST(NicRecorded, UnknownNetmodeIsReportedOnceAndRunsNothing) {
+    WITH_RECORDING_TC(tc, {
+        for (int32_t mode : {4, 0, -1, INT32_MAX}) {
+            int32_t set_rc = 0, clr_rc = 0;
+            EXPECT_EQ(stderr_of([&] { set_rc = lumek_nic_speedctl("v0", mode, 10); }), "Netmode error\n")
+                << mode;
+            EXPECT_EQ(stderr_of([&] { clr_rc = lumek_nic_speedclr("v0", mode); }), "Netmode error\n") << mode;
+            EXPECT_EQ(set_rc, -1);
+            EXPECT_EQ(clr_rc, -1);
+        }
+        EXPECT_EQ(tc.calls(), Lines{});
+    });
+}
+
+TEST(NicRecorded, HostileOrImpossibleNamesAreRefusedAsMissingDevicesWithoutRunningTc) {
+    WITH_RECORDING_TC(tc, {
+        const std::string sixteen(16, 'x');
+        for (const std::string name : {std::string("lo;touch /tmp/p"), sixteen, std::string(".."),
+                                       std::string("."), std::string("a b"), std::string(""),
+                                       std::string("eth0:1"), std::string("a/b"), std::string("a\nb")}) {
+            for (int32_t mode : {1, 2, 3}) {
+                int32_t set_rc = 0, clr_rc = 0;
+                std::string want = "Cannot find device " + name + "\n";
+                EXPECT_EQ(stderr_of([&] { clr_rc = lumek_nic_speedclr(name.c_str(), mode); }), want) << name;
+                EXPECT_EQ(stderr_of([&] { set_rc = lumek_nic_speedctl(name.c_str(), mode, 10); }), want)
+                    << name;
+                EXPECT_EQ(clr_rc, -1);
+                EXPECT_EQ(set_rc, -1);
+            }
+        }
+        EXPECT_EQ(tc.calls(), Lines{});
+        EXPECT_NE(access("/tmp/p", F_OK), 0);
+    });
+}
+
+TEST(NicRecorded, TwoWayLimitNeedsRootAndRunsNothingOtherwise) {
+    WITH_RECORDING_TC(tc, {
+        int st = as_nobody([] {
+            int32_t set_rc = 0, clr_rc = 0;
+            EXPECT_EQ(stderr_of([&] { set_rc = lumek_nic_speedctl("v0", LUMEK_NIC_NETMODE_BOTH, 10); }),
+                      "Operation not permitted\n");
+            EXPECT_EQ(stderr_of([&] { clr_rc = lumek_nic_speedclr("v0", LUMEK_NIC_NETMODE_BOTH); }),
+                      "Operation not permitted\n");
+            EXPECT_EQ(set_rc, -1);
+            EXPECT_EQ(clr_rc, -1);
+        });
+        EXPECT_EQ(st, 0);
+        EXPECT_EQ(tc.calls(), Lines{});
+    });
+}
+
+TEST(NicRecorded, OneWayLimitsLeavePrivilegeToTc) {
+    WITH_RECORDING_TC(tc, {
+        int st = as_nobody([] {
+            EXPECT_EQ(lumek_nic_speedclr("v0", LUMEK_NIC_NETMODE_SEND), 0);
+            EXPECT_EQ(lumek_nic_speedclr("v0", LUMEK_NIC_NETMODE_RECV), 0);
+        });
+        EXPECT_EQ(st, 0);
+        EXPECT_EQ(tc.calls(), (Lines{del_root("v0"), del_ingress("v0")}));
+    });
+}
+
+// ---------------------------------------------------------------- tc's exit statuses
+
+TEST(NicRecorded, MissingDeviceStopsSettingBeforeAnyAdd) {
+    WITH_RECORDING_TC(tc, {
+        for (int32_t mode : {1, 2, 3}) {
+            tc.forget();
+            tc.set_statuses({"1"});
+            int32_t rc = 0;
+            EXPECT_EQ(stderr_of([&] { rc = lumek_nic_speedctl("nosuch0", mode, 10); }),
+                      "Cannot find device nosuch0\n");
+            EXPECT_EQ(rc, -1);
+            // Netmode 3 skips the ingress delete once the root delete found no device.
+            EXPECT_EQ(tc.calls(), Lines{mode == 2 ? del_ingress("nosuch0") : del_root("nosuch0")}) << mode;
+        }
+    });
+}
+
+TEST(NicRecorded, IngressDeleteStatusIsNotExaminedInTwoWayClear) {
+    WITH_RECORDING_TC(tc, {
+        tc.set_statuses({"2", "1"});
+        int32_t rc = -2;
+        EXPECT_EQ(stderr_of([&] { rc = lumek_nic_speedclr("v0", LUMEK_NIC_NETMODE_BOTH); }), "");
+        EXPECT_EQ(rc, 0);
+        EXPECT_EQ(tc.calls(), (Lines{del_root("v0"), del_ingress("v0")}));
+    });
+}
+
+TEST(NicRecorded, ClearingWithNothingInstalledSucceedsQuietly) {
+    WITH_RECORDING_TC(tc, {
+        // tc exits 2 when there is no qdisc to delete; its complaint goes to /dev/null.
+        tc.set_statuses({"2", "2", "2", "2"});
+        int32_t send = -2, recv = -2, both = -2;
+        std::string err = stderr_of([&] {
+            send = lumek_nic_speedclr("v0", LUMEK_NIC_NETMODE_SEND);
+            recv = lumek_nic_speedclr("v0", LUMEK_NIC_NETMODE_RECV);
+            both = lumek_nic_speedclr("v0", LUMEK_NIC_NETMODE_BOTH);
+        });
+        EXPECT_EQ(send, 0);
+        EXPECT_EQ(recv, 0);
+        EXPECT_EQ(both, 0);
+        EXPECT_EQ(err, "");
+        EXPECT_EQ(tc.calls(), (Lines{del_root("v0"), del_ingress("v0"), del_root("v0"), del_ingress("v0")}));
+    });
+}
+
+TEST(NicRecorded, RefusedAddTakesTheWholeSendLimitOffAgain) {
+    WITH_RECORDING_TC(tc, {
+        // The class add fails: nothing after it runs, and the root qdisc goes again.
+        tc.set_statuses({"0", "0", "2"});
+        int32_t rc = 0;
+        EXPECT_EQ(stderr_of([&] { rc = lumek_nic_speedctl("v0", LUMEK_NIC_NETMODE_SEND, 10); }),
+                  echoed({htb_adds("v0", "80kbit")[0], htb_adds("v0", "80kbit")[1]}));
+        EXPECT_EQ(rc, -1);
+        Lines adds = htb_adds("v0", "80kbit");
+        EXPECT_EQ(tc.calls(), (Lines{del_root("v0"), adds[0], adds[1], del_root("v0")}));
+    });
+}
+
+TEST(NicRecorded, RefusedIpv6FilterFailsTheSendLimit) {
+    WITH_RECORDING_TC(tc, {
+        tc.set_statuses({"0", "0", "0", "0", "2"});
+        EXPECT_EQ(lumek_nic_speedctl("v0", LUMEK_NIC_NETMODE_SEND, 10), -1);
+        EXPECT_EQ(tc.calls(), cat({{del_root("v0")}, htb_adds("v0", "80kbit"), {del_root("v0")}}));
+    });
+}
+
+TEST(NicRecorded, RefusedPoliceInTwoWayLimitClearsBothAndAddsNoHtb) {
+    WITH_RECORDING_TC(tc, {
+        // As on kernels without the police action.
+        tc.set_statuses({"2", "2", "0", "2"});
+        EXPECT_EQ(lumek_nic_speedctl("v0", LUMEK_NIC_NETMODE_BOTH, 10), -1);
+        EXPECT_EQ(tc.calls(), cat({{del_root("v0"), del_ingress("v0")},
+                                   police_adds("v0", "80kbit"),
+                                   {del_root("v0"), del_ingress("v0")}}));
+    });
+}
+
+TEST(NicRecorded, AddKilledBySignalFailsTheLimit) {
+    WITH_RECORDING_TC(tc, {
+        tc.set_statuses({"0", "KILL"});
+        EXPECT_EQ(lumek_nic_speedctl("v0", LUMEK_NIC_NETMODE_RECV, 10), -1);
+        EXPECT_EQ(tc.calls(),
+                  cat({{del_ingress("v0")}, {police_adds("v0", "80kbit")[0]}, {del_ingress("v0")}}));
+    });
+}
+
+TEST(NicRecorded, DeleteThatCouldNotExecuteFailsClearingAndSetting) {
+    WITH_RECORDING_TC(tc, {
+        for (const char *status : {"127", "126", "KILL"}) {
+            tc.forget();
+            tc.set_statuses({status});
+            int32_t clr_rc = 0;
+            // The delete's own output went to /dev/null, and the library adds nothing.
+            EXPECT_EQ(stderr_of([&] { clr_rc = lumek_nic_speedclr("v0", LUMEK_NIC_NETMODE_BOTH); }), "");
+            EXPECT_EQ(clr_rc, -1) << status;
+            tc.forget();
+            tc.set_statuses({status});
+            EXPECT_EQ(lumek_nic_speedctl("v0", LUMEK_NIC_NETMODE_SEND, 10), -1) << status;
+            EXPECT_EQ(tc.calls(), Lines{del_root("v0")}) << status;
+        }
+    });
+}
+
+TEST(NicRecorded, TcThatIsNotExecutableFailsEverything) {
+    WITH_RECORDING_TC(tc, {
+        const char plain[] = "/tmp/not-executable";
+        FILE *f = fopen(plain, "we");
+        ASSERT_NE(f, nullptr);
+        fputs("#!/bin/sh\nexit 0\n", f);
+        fclose(f);
+        ASSERT_EQ(chmod(plain, 0644), 0);
+        ASSERT_TRUE(lumek_test::bind_mount(plain, kTcPath));
+        for (int32_t mode : {1, 2, 3}) {
+            int32_t clr_rc = 0, set_rc = 0;
+            std::string err = stderr_of([&] {
+                clr_rc = lumek_nic_speedclr("v0", mode);
+                set_rc = lumek_nic_speedctl("v0", mode, 10);
+            });
+            EXPECT_EQ(clr_rc, -1) << mode;
+            EXPECT_EQ(set_rc, -1) << mode;
+            EXPECT_EQ(err, "") << mode;
+        }
+    });
+}
+
+// ---------------------------------------------------------------- lumekctl nic
+
+namespace {
+
+struct ToolRun {
+    int status = -1;  // exit status, or -1 when it did not exit normally
+    std::string out;
+    std::string err;
+};
+
+const char kLumekctl[] = LUMEK_BIN_DIR "/lumekctl";
+
+ToolRun lumekctl(const Lines &args) {
+    ToolRun run;
+    int out = memfd_create("tool-stdout", MFD_CLOEXEC);
+    int err = memfd_create("tool-stderr", MFD_CLOEXEC);
+    fflush(stdout);
+    fflush(stderr);
+    pid_t pid = fork();
+    if (pid == 0) {
+        dup2(out, STDOUT_FILENO);
+        dup2(err, STDERR_FILENO);
+        std::vector<char *> argv{const_cast<char *>(kLumekctl)};
+        for (const auto &a : args) argv.push_back(const_cast<char *>(a.c_str()));
+        argv.push_back(nullptr);
+        execv(kLumekctl, argv.data());
+        _exit(127);
+    }
+    int st = 0;
+    waitpid(pid, &st, 0);
+    run.status = WIFEXITED(st) ? WEXITSTATUS(st) : -1;
+    run.out = read_fd(out);
+    run.err = read_fd(err);
+    close(out);
+    close(err);
+    return run;
+}
+
+}  // namespace
+
+#define REQUIRE_LUMEKCTL()                                                                       \
+    do {                                                                                         \
+        if (access(kLumekctl, X_OK) != 0) GTEST_SKIP() << "*** SKIPPED: lumekctl not built ***"; \
+    } while (0)
+
+TEST(NicTool, EqualSpeedsMakeOneTwoWayLimit) {
+    REQUIRE_LUMEKCTL();
+    WITH_RECORDING_TC(tc, {
+        ToolRun r = lumekctl({"nic", "limit", "v0", "--send", "10", "--recv", "10"});
+        EXPECT_EQ(r.status, 0) << r.err;
+        EXPECT_EQ(r.out, "v0: limited: send 10 KB/s, receive 10 KB/s\n");
+        EXPECT_EQ(tc.calls(), cat({{del_root("v0"), del_ingress("v0")},
+                                   police_adds("v0", "80kbit"),
+                                   htb_adds("v0", "80kbit")}));
+    });
+}
+
+TEST(NicTool, DifferentSpeedsSetSendThenReceive) {
+    REQUIRE_LUMEKCTL();
+    WITH_RECORDING_TC(tc, {
+        ToolRun r = lumekctl({"nic", "limit", "v0", "--send", "10", "--recv", "20"});
+        EXPECT_EQ(r.status, 0) << r.err;
+        EXPECT_EQ(tc.calls(), cat({{del_root("v0")},
+                                   htb_adds("v0", "80kbit"),
+                                   {del_ingress("v0")},
+                                   police_adds("v0", "160kbit")}));
+    });
+}
+
+TEST(NicTool, FailedReceiveSideTakesTheSendSideBack) {
+    REQUIRE_LUMEKCTL();
+    WITH_RECORDING_TC(tc, {
+        // Send side: 1 delete + 4 adds succeed; receive side: the police filter is refused.
+        tc.set_statuses({"2", "0", "0", "0", "0", "2", "0", "2"});
+        ToolRun r = lumekctl({"nic", "limit", "v0", "--send", "10", "--recv", "20"});
+        EXPECT_NE(r.status, 0);
+        Lines police = police_adds("v0", "160kbit");
+        EXPECT_EQ(tc.calls(), cat({{del_root("v0")},
+                                   htb_adds("v0", "80kbit"),
+                                   {del_ingress("v0")},
+                                   police,
+                                   {del_ingress("v0"), del_root("v0")}}));
+    });
+}
+
+TEST(NicTool, OneSideLimitsUseOneNetmode) {
+    REQUIRE_LUMEKCTL();
+    WITH_RECORDING_TC(tc, {
+        EXPECT_EQ(lumekctl({"nic", "limit", "v0", "--recv", "5"}).status, 0);
+        EXPECT_EQ(tc.calls(), cat({{del_ingress("v0")}, police_adds("v0", "40kbit")}));
+        tc.forget();
+        EXPECT_EQ(lumekctl({"nic", "limit", "v0", "--send", "5"}).status, 0);
+        EXPECT_EQ(tc.calls(), cat({{del_root("v0")}, htb_adds("v0", "40kbit")}));
+    });
+}
+
+TEST(NicTool, ClearTakesBothSidesUnlessOneIsChosen) {
+    REQUIRE_LUMEKCTL();
+    WITH_RECORDING_TC(tc, {
+        EXPECT_EQ(lumekctl({"nic", "clear", "v0"}).status, 0);
+        EXPECT_EQ(lumekctl({"nic", "clear", "v0", "--send"}).status, 0);
+        EXPECT_EQ(lumekctl({"nic", "clear", "v0", "--recv"}).status, 0);
+        EXPECT_EQ(tc.calls(), (Lines{del_root("v0"), del_ingress("v0"), del_root("v0"), del_ingress("v0")}));
+    });
+}
+
+TEST(NicTool, FailureExitsNonZeroWithTheLibraryMessage) {
+    REQUIRE_LUMEKCTL();
+    WITH_RECORDING_TC(tc, {
+        tc.set_statuses({"1"});
+        ToolRun r = lumekctl({"nic", "clear", "nosuch0"});
+        EXPECT_NE(r.status, 0);
+        EXPECT_EQ(r.out, "");
+        EXPECT_EQ(r.err, "lumekctl: nic clear nosuch0: Cannot find device nosuch0\n");
+        r = lumekctl({"nic", "limit", "v0", "--send", "0"});
+        EXPECT_NE(r.status, 0);
+        EXPECT_EQ(r.err, "lumekctl: nic limit v0: speed out of range\n");
+    });
+}
+
+TEST(NicTool, JsonGivesDeviceAndResult) {
+    REQUIRE_LUMEKCTL();
+    WITH_RECORDING_TC(tc, {
+        ToolRun ok = lumekctl({"--json", "nic", "limit", "v0", "--send", "10"});
+        EXPECT_EQ(ok.status, 0);
+        EXPECT_EQ(ok.out, "{\n  \"device\": \"v0\",\n  \"result\": 0\n}\n");
+        tc.set_statuses({"1"});
+        tc.forget();
+        ToolRun bad = lumekctl({"--json", "nic", "clear", "nosuch0", "--send"});
+        EXPECT_NE(bad.status, 0);
+        EXPECT_EQ(bad.out,
+                  "{\n  \"device\": \"nosuch0\",\n  \"message\": \"Cannot find device nosuch0\",\n"
+                  "  \"result\": -1\n}\n");
+    });
+}
+
+TEST(NicTool, LimitWithoutADirectionIsAUsageError) {
+    REQUIRE_LUMEKCTL();
+    WITH_RECORDING_TC(tc, {
+        EXPECT_NE(lumekctl({"nic", "limit", "v0"}).status, 0);
+        EXPECT_EQ(tc.calls(), Lines{});
+    });
+}
