@@ -14,7 +14,7 @@ namespace {
 // The formats start where the state letter is due (field 3), just after the name.
 constexpr const char kTtyFormat[] = " %*c %*d %*d %*d %9d";
 constexpr const char kStartFormat[] =
-    " %*c %*d %*d %*d %*d %*d %*u %*u %*u %*u %*u %*d %*d %*d %*d %*d %*d %19llu %*u";
+    " %*c %*d %*d %*d %*d %*d %*u %*u %*u %*u %*u %*u %*u %*d %*d %*d %*d %*d %*d %19llu %*u";
 constexpr const char kTimeFormat[] = " %*c %*d %*d %*d %*d %*d %*u %*u %*u %*u %*u %lu %lu %*s";
 constexpr const char kUsageFormat[] =
     " %*c %*d %*d %*d %*d %*d %*u %*u %*u %*u %*u %lu %lu %lu %lu %*d %*d %*d %*d %llu %*u";
