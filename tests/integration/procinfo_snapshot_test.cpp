@@ -88,6 +88,14 @@ void close_all_but(int keep) {
     close_range(static_cast<unsigned>(keep + 1), ~0U, 0);
 }
 
+char state_letter_of(int64_t pid);
+
+// Waits (up to 5 s) until @pid has left the running state: after its ready signal a child
+// still has a few instructions to go before it pauses.
+void wait_until_settled(pid_t pid) {
+    for (int i = 0; i < 5000 && state_letter_of(pid) == 'R'; ++i) usleep(1000);
+}
+
 // Forks a child that runs @setup and then waits for SIGKILL. @setup gets the descriptor that
 // tells the parent it is ready: the parent returns once every copy of it is closed, which is
 // at the end of @setup, or at its exec, or when @setup closes it itself.
@@ -105,6 +113,7 @@ pid_t spawn(const std::function<void(int ready_fd)> &setup) {
     char c;
     while (read(p[0], &c, 1) > 0 || errno == EINTR) {}
     close(p[0]);
+    wait_until_settled(pid);
     return pid;
 }
 
@@ -185,15 +194,16 @@ void compare_with_ps() {
         auto it = after.find(pid);
         if (it == after.end() || !(it->second == row)) continue;  // came, went or changed meanwhile
         const ProcessInfo *p = snap.find(pid);
-        char state = state_letter_of(pid);
-        bool listable = !link_target("/proc/" + std::to_string(pid) + "/exe").empty() &&
-                        strchr("RTSZtDX", state) != nullptr && state != 'Z';
         if (!p) {
+            // Looked at only now, after the second ps: still there, with a program and in a
+            // listed state, it was there all along and should have been taken.
+            char state = state_letter_of(pid);
+            bool listable = !link_target("/proc/" + std::to_string(pid) + "/exe").empty() &&
+                            strchr("RTStDX", state) != nullptr;
             if (snap.count() < LUMEK_PROCESS_INFO_MAX && listable)
                 ADD_FAILURE() << "pid " << pid << " (" << row.comm << ") missing from the snapshot";
             continue;
         }
-        EXPECT_TRUE(listable) << "pid " << pid << " (" << row.comm << ") listed";
         EXPECT_EQ(p->ppid, row.ppid) << "pid " << pid;
         EXPECT_EQ(p->uid, row.uid) << "pid " << pid;
         EXPECT_EQ(p->thread_count, row.threads) << "pid " << pid;
@@ -748,6 +758,8 @@ TEST(ProcessSnapshot, NoKernelThreadsAndOwnRecordIsRight) {
         EXPECT_NE(p.fd_targets, nullptr);
     }
     const ProcessInfo *self = snap.find(getpid());
+    if (!self && snap.count() == LUMEK_PROCESS_INFO_MAX)
+        GTEST_SKIP() << "*** more than 1024 processes on this machine: own record not taken ***";
     ASSERT_NE(self, nullptr);
     EXPECT_EQ(std::string(self->exe_path), self_exe());
     EXPECT_EQ(self->ppid, getppid());
