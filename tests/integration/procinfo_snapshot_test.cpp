@@ -433,18 +433,7 @@ namespace {
 // A network namespace of the calling process's own, its loopback up, so that the socket
 // tables hold only the test's sockets. (Entered from inside the pid namespace: a helper
 // process started between the two unshares would become the pid namespace's init.)
-bool enter_private_net() {
-    if (unshare(CLONE_NEWNET) != 0) return false;
-    int fd = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
-    if (fd < 0) return false;
-    struct ifreq ifr {};
-    strncpy(ifr.ifr_name, "lo", IFNAMSIZ - 1);
-    bool up = ioctl(fd, SIOCGIFFLAGS, &ifr) == 0;
-    ifr.ifr_flags |= IFF_UP;
-    up = up && ioctl(fd, SIOCSIFFLAGS, &ifr) == 0;
-    close(fd);
-    return up;
-}
+bool enter_private_net() { return unshare(CLONE_NEWNET) == 0 && lumek_test::bring_loopback_up(); }
 
 int bound_socket(int family, int type) {
     int fd = socket(family, type, 0);

@@ -6,7 +6,10 @@
 #include <signal.h>
 #include <stdio.h>
 #include <string.h>
+#include <net/if.h>
+#include <sys/ioctl.h>
 #include <sys/mount.h>
+#include <sys/socket.h>
 #include <sys/prctl.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -36,7 +39,20 @@ int run_child(const std::function<int()> &fn) {
 
 }  // namespace
 
-bool bind_mount(const char *source, const char *target) {
+bool bring_loopback_up() {
+    int s = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+    if (s < 0) return false;
+    struct ifreq ifr {};
+    strncpy(ifr.ifr_name, "lo", IFNAMSIZ - 1);
+    bool ok = ioctl(s, SIOCGIFFLAGS, &ifr) == 0;
+    if (ok) {
+        ifr.ifr_flags = static_cast<short>(ifr.ifr_flags | IFF_UP);
+        ok = ioctl(s, SIOCSIFFLAGS, &ifr) == 0;
+    }
+    close(s);
+    return ok;
+}
+
     if (mount(source, target, nullptr, MS_BIND, nullptr) != 0) {
         fprintf(stderr, "bind mount %s over %s: %s\n", source, target, strerror(errno));
         return false;
@@ -57,10 +73,9 @@ int run_in_namespaces(int clone_flags, const std::function<int()> &fn) {
     if (unshare(clone_flags) != 0) _exit(kNamespacesRefused);
     if ((clone_flags & CLONE_NEWNS) && mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0)
         _exit(kNamespacesRefused);
-    if (clone_flags & CLONE_NEWNET) {
-        // Bring up lo with the kernel's own ioctl-free path: ip is there on every test machine.
-        if (system("ip link set lo up") != 0) _exit(kNamespacesRefused);
-    }
+    // In-process, not through a helper program: a child started here would become the new
+    // pid namespace's init and take the namespace with it when it exits.
+    if ((clone_flags & CLONE_NEWNET) && !bring_loopback_up()) _exit(kNamespacesRefused);
     if (!(clone_flags & CLONE_NEWPID)) _exit(run_child(fn));
 
     pid_t init = fork();

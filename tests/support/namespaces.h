@@ -23,6 +23,9 @@ inline constexpr int kNamespacesRefused = 77;
 
 int run_in_namespaces(int clone_flags, const std::function<int()> &fn);
 
+// Sets the loopback link of the current network namespace up. Returns false on failure.
+bool bring_loopback_up();
+
 // Bind-mounts @source over @target (both must exist). Only meaningful inside a private
 // mount namespace. Returns false and prints the reason on failure.
 bool bind_mount(const char *source, const char *target);
