@@ -53,6 +53,7 @@ bool bring_loopback_up() {
     return ok;
 }
 
+bool bind_mount(const char *source, const char *target) {
     if (mount(source, target, nullptr, MS_BIND, nullptr) != 0) {
         fprintf(stderr, "bind mount %s over %s: %s\n", source, target, strerror(errno));
         return false;
