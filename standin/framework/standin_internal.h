@@ -9,6 +9,7 @@
 
 #include <functional>
 #include <initializer_list>
+#include <mutex>
 #include <optional>
 #include <string>
 #include <vector>
@@ -85,6 +86,7 @@ public:
     explicit operator bool() const { return store_ != nullptr; }
 
 private:
+    std::recursive_mutex *lock_ = nullptr;
     Store *store_ = nullptr;
 };
 

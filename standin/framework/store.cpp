@@ -15,10 +15,9 @@ namespace standin {
 namespace {
 
 // Leaked on purpose: stand-in calls may come from destructors at process exit.
-std::recursive_mutex &store_lock() {
-    static auto *m = new std::recursive_mutex;
-    return *m;
-}
+std::recursive_mutex *g_store_lock = new std::recursive_mutex;
+
+std::recursive_mutex &store_lock() { return *g_store_lock; }
 
 struct Current {
     Store *store = nullptr;
@@ -35,8 +34,10 @@ Current &current() {
 void install_fork_handlers() {
     static std::once_flag once;
     std::call_once(once, [] {
+        // The child's thread has a new id, so it cannot unlock what the parent's thread
+        // locked: it gets a fresh lock instead.
         pthread_atfork([] { store_lock().lock(); }, [] { store_lock().unlock(); },
-                       [] { store_lock().unlock(); });
+                       [] { g_store_lock = new std::recursive_mutex; });
     });
 }
 
@@ -73,11 +74,12 @@ const char kSchema[] =
 
 Session::Session() {
     install_fork_handlers();
-    store_lock().lock();
+    lock_ = &store_lock();
+    lock_->lock();
     store_ = Store::get();
 }
 
-Session::~Session() { store_lock().unlock(); }
+Session::~Session() { lock_->unlock(); }
 
 std::string state_dir() {
     const char *env = getenv(kStateDirEnv);
