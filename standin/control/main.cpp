@@ -113,13 +113,15 @@ int main(int argc, char **argv) {
             return;
         }
         int n = 0;
-        rc = print_lines(lumek_standin_calls(f, &n), n);
+        char **lines = lumek_standin_calls(f, &n);
+        rc = print_lines(lines, n);
     });
 
     auto *log = app.add_subcommand("log", "Print the framework log");
     log->callback([&] {
         int n = 0;
-        rc = print_lines(lumek_standin_log_lines(&n), n);
+        char **lines = lumek_standin_log_lines(&n);
+        rc = print_lines(lines, n);
     });
 
     LumekStandinFault fault{};
