@@ -96,6 +96,33 @@ TEST_F(Labels, LabelsPersistAcrossProcesses) {
     EXPECT_EQ(r.out, "parent\n");
 }
 
+TEST_F(Labels, ConcurrentProcessesLoseNoWrite) {
+    constexpr int kProcs = 4, kEach = 50;
+    std::vector<pid_t> kids;
+    for (int k = 0; k < kProcs; ++k) {
+        pid_t pid = fork();
+        ASSERT_GE(pid, 0);
+        if (pid == 0) {
+            int bad = 0;
+            for (int i = 0; i < kEach; ++i) {
+                std::string path = p(("c" + std::to_string(k) + "-" + std::to_string(i)).c_str());
+                bad += lumek_exectl_set(path.c_str(), "trusted") != 0;
+            }
+            _exit(bad ? 1 : 0);
+        }
+        kids.push_back(pid);
+    }
+    for (pid_t pid : kids) {
+        int st = 0;
+        ASSERT_EQ(waitpid(pid, &st, 0), pid);
+        EXPECT_TRUE(WIFEXITED(st) && WEXITSTATUS(st) == 0);
+    }
+    EXPECT_EQ(lumek_standin_call_count("lumek_exectl_set"), kProcs * kEach);
+    for (int k = 0; k < kProcs; ++k)
+        EXPECT_EQ(label_of(p(("c" + std::to_string(k) + "-" + std::to_string(kEach - 1)).c_str())),
+                  "trusted");
+}
+
 TEST_F(Labels, InvalidLabelSetsTheErrorRecord) {
     EXPECT_EQ(lumek_exectl_set(p("prog").c_str(), "Verified"), -1006);
     LumekErrorRecord *e = lumek_get_error();
