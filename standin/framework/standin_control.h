@@ -1,0 +1,76 @@
+/*
+ * standin_control.h - inspection and fault injection of the framework stand-in.
+ *
+ * For tests, the demo and the lumek-standin command. These calls act on the same state
+ * directory as the framework calls (LUMEK_STANDIN_DIR, else "/var/lib/lumek-standin")
+ * and are never recorded in the call log. Texts and arrays handed back are malloc'd and
+ * belong to the caller: free each text, then the array.
+ */
+#ifndef LUMEK_STANDIN_CONTROL_H
+#define LUMEK_STANDIN_CONTROL_H
+
+#include <stdint.h>
+
+#ifdef __cplusplus
+extern "C" {
+#endif
+
+/* A scripted result for the next calls of one framework function. */
+typedef struct LumekStandinFault {
+    int times;          /* how many calls it applies to; -1: every call until cleared */
+    int ret;            /* value returned (pointer-returning calls return NULL) */
+    int err;            /* errno left behind; 0 leaves errno alone */
+    int set_error;      /* non-zero: fill the error record with the three fields below */
+    int32_t code;
+    char object[256];   /* copied raw: it need not hold a NUL */
+    char message[1024]; /* NUL-terminated */
+} LumekStandinFault;
+
+/* The state directory in use. Returns a malloc'd text. */
+char *lumek_standin_state_dir(void);
+
+/* Forgets every label, protection, module, setting, fault, call and log line.
+ * Returns 0, or -1 when the store cannot be opened. */
+int lumek_standin_reset(void);
+
+/* The exectl label (or protection text, @sm selecting the _sm setters' store) recorded
+ * for @path, keyed like the setters key it. Returns a malloc'd text, or NULL when none. */
+char *lumek_standin_label(const char *path);
+char *lumek_standin_protection(const char *path, int sm);
+/* Sets a label without a call-log entry (fixtures). Returns 0 or -1. */
+int lumek_standin_set_label(const char *path, const char *label);
+
+/* 1 when @name is in the protected module set (@sm: the _sm set), 0 when not, -1 on error. */
+int lumek_standin_kmod_protected(const char *name, int sm);
+
+/* Reads the framework status, role flags and configuration values without a log entry;
+ * the setters change them the same way. @role is "status", "secadm" or "auditadm".
+ * Returns the value, or @fallback when unset. */
+int64_t lumek_standin_get_flag(const char *role, int64_t fallback);
+int lumek_standin_set_flag(const char *role, int64_t value);
+int lumek_standin_conf_value(const char *key, int *value); /* 0 and *value, or -1 */
+
+/* The call log in call order, as lines "func(args)"; only @func's calls when it is not
+ * NULL. Returns a malloc'd array (NULL-terminated) and its length in @count, or NULL. */
+char **lumek_standin_calls(const char *func, int *count);
+/* How many calls of @func (every function when NULL) were recorded. */
+int lumek_standin_call_count(const char *func);
+
+/* The framework log's lines "level|func|text", with "\n" and "\\" escaped in both texts
+ * and "|" escaped as "\|" in func. Returns a malloc'd array (NULL-terminated), or NULL. */
+char **lumek_standin_log_lines(int *count);
+
+/* Makes the next calls of @func fail (or answer) as @fault says; replaces an earlier
+ * fault of @func. Returns 0 or -1. */
+int lumek_standin_fault_set(const char *func, const LumekStandinFault *fault);
+/* Clears @func's fault, or every fault when @func is NULL. Returns 0 or -1. */
+int lumek_standin_fault_clear(const char *func);
+
+/* Frees an array from the calls above: each text, then the array. */
+void lumek_standin_free_lines(char **lines, int count);
+
+#ifdef __cplusplus
+}
+#endif
+
+#endif

@@ -1,0 +1,221 @@
+// Labels, protection and module sets of the stand-in: kept by path in the shared state,
+// read back by other processes, batches read at their exact stride.
+#include <errno.h>
+#include <stdlib.h>
+#include <string.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <fstream>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "common/spawn.h"
+#include "core/framework.h"
+#include "standin_control.h"
+
+namespace {
+
+class Labels : public ::testing::Test {
+protected:
+    void SetUp() override {
+        char tmpl[] = "/tmp/lumek-standin-labels-XXXXXX";
+        ASSERT_NE(mkdtemp(tmpl), nullptr);
+        dir_ = tmpl;
+        setenv("LUMEK_STANDIN_DIR", (dir_ + "/state").c_str(), 1);
+        std::ofstream(p("prog")) << "x";
+        std::ofstream(p("lib")) << "x";
+    }
+    void TearDown() override { lumek::run_command({"/bin/rm", "-rf", dir_}); }
+
+    std::string p(const char *rel) const { return dir_ + "/" + rel; }
+
+    static std::string label_of(const std::string &path) {
+        char *l = lumek_standin_label(path.c_str());
+        std::string s = l ? l : "<none>";
+        free(l);
+        return s;
+    }
+    static std::string read_label(const std::string &path, int *err) {
+        char *l = nullptr;
+        errno = 0;
+        int rc = lumek_exectl_get(path.c_str(), &l);
+        *err = errno;
+        if (rc != 0) return "<" + std::to_string(rc) + ">";
+        std::string s = l;
+        free(l);
+        return s;
+    }
+
+    std::string dir_;
+};
+
+void fill(MarkRecord &r, const std::string &path, const char *label) {
+    memset(&r, 0, sizeof r);
+    strncpy(r.path, path.c_str(), sizeof r.path - 1);
+    strncpy(r.label, label, sizeof r.label - 1);
+}
+
+TEST_F(Labels, GetTellsMissingFromUnlabelled) {
+    int err = 0;
+    EXPECT_EQ(read_label(p("missing"), &err), "<-1>");
+    EXPECT_EQ(err, ENOENT);
+    EXPECT_EQ(read_label(p("prog"), &err), "<-1>");
+    EXPECT_EQ(err, ENODATA);
+    ASSERT_EQ(lumek_exectl_set(p("prog").c_str(), "trusted"), 0);
+    EXPECT_EQ(read_label(p("prog"), &err), "trusted");
+}
+
+TEST_F(Labels, MissingPathsCanBeLabelledAndAreKeyedLexically) {
+    ASSERT_EQ(lumek_exectl_set(p("gone/../later").c_str(), "unknown"), 0);
+    EXPECT_EQ(label_of(p("later")), "unknown");
+    ASSERT_EQ(chdir(dir_.c_str()), 0);
+    ASSERT_EQ(lumek_exectl_set("./prog", "vordsw"), 0);
+    EXPECT_EQ(label_of(p("prog")), "vordsw");
+}
+
+TEST_F(Labels, LabelsPersistAcrossProcesses) {
+    // The child writes after fork (its own connection); the parent and a separate
+    // program read the same state.
+    ASSERT_EQ(lumek_exectl_set(p("lib").c_str(), "verified"), 0);  // opens the parent's store
+    pid_t pid = fork();
+    ASSERT_GE(pid, 0);
+    if (pid == 0) _exit(lumek_exectl_set(p("prog").c_str(), "parent") == 0 ? 0 : 1);
+    int st = 0;
+    ASSERT_EQ(waitpid(pid, &st, 0), pid);
+    ASSERT_TRUE(WIFEXITED(st) && WEXITSTATUS(st) == 0);
+
+    EXPECT_EQ(label_of(p("prog")), "parent");
+    lumek::SpawnOptions opts;
+    opts.capture_stdout = true;
+    auto r = lumek::run_command({LUMEK_BIN_DIR "/lumek-standin", "label", p("prog")}, opts);
+    EXPECT_TRUE(r.exited_with(0));
+    EXPECT_EQ(r.out, "parent\n");
+}
+
+TEST_F(Labels, ConcurrentProcessesLoseNoWrite) {
+    constexpr int kProcs = 4, kEach = 50;
+    std::vector<pid_t> kids;
+    for (int k = 0; k < kProcs; ++k) {
+        pid_t pid = fork();
+        ASSERT_GE(pid, 0);
+        if (pid == 0) {
+            int bad = 0;
+            for (int i = 0; i < kEach; ++i) {
+                std::string path = p(("c" + std::to_string(k) + "-" + std::to_string(i)).c_str());
+                bad += lumek_exectl_set(path.c_str(), "trusted") != 0;
+            }
+            _exit(bad ? 1 : 0);
+        }
+        kids.push_back(pid);
+    }
+    for (pid_t pid : kids) {
+        int st = 0;
+        ASSERT_EQ(waitpid(pid, &st, 0), pid);
+        EXPECT_TRUE(WIFEXITED(st) && WEXITSTATUS(st) == 0);
+    }
+    EXPECT_EQ(lumek_standin_call_count("lumek_exectl_set"), kProcs * kEach);
+    for (int k = 0; k < kProcs; ++k)
+        EXPECT_EQ(label_of(p(("c" + std::to_string(k) + "-" + std::to_string(kEach - 1)).c_str())),
+                  "trusted");
+}
+
+TEST_F(Labels, InvalidLabelSetsTheErrorRecord) {
+    EXPECT_EQ(lumek_exectl_set(p("prog").c_str(), "Verified"), -1006);
+    LumekErrorRecord *e = lumek_get_error();
+    ASSERT_NE(e, nullptr);
+    EXPECT_EQ(e->code, -1006);
+    EXPECT_EQ(std::string(e->object), p("prog"));
+    EXPECT_STRNE(e->message, "");
+    EXPECT_EQ(label_of(p("prog")), "<none>");
+
+    EXPECT_EQ(lumek_protect_set(p("prog").c_str(), "verified"), -1006);  // not a protection text
+    EXPECT_EQ(lumek_get_error()->code, -1006);
+}
+
+TEST_F(Labels, BatchReadsRecordsAtTheirStride) {
+    std::vector<MarkRecord> recs(3);
+    fill(recs[0], p("prog"), "trusted");
+    fill(recs[1], "", "verified");  // an all-empty path is skipped
+    fill(recs[2], p("lib"), "verified");
+    EXPECT_EQ(lumek_exectl_multi_set(recs.data(), 3), 2);  // positive: records applied
+    EXPECT_EQ(label_of(p("prog")), "trusted");
+    EXPECT_EQ(label_of(p("lib")), "verified");
+
+    // A label that fills its 32 bytes with no NUL is read bounded, never past the field.
+    MarkRecord full;
+    fill(full, p("lib"), "");
+    memset(full.label, 'v', sizeof full.label);
+    EXPECT_EQ(lumek_exectl_multi_set(&full, 1), -1006);
+}
+
+TEST_F(Labels, TypedBatchUsesThe4132ByteStride) {
+    std::vector<TypedMarkRecord> recs(3);
+    memset(recs.data(), 0, recs.size() * sizeof recs[0]);
+    const char *names[] = {"prog", "lib", "missing"};
+    const char *labels[] = {"verified", "original", "script"};
+    for (int i = 0; i < 3; ++i) {
+        strcpy(recs[i].path, p(names[i]).c_str());
+        strcpy(recs[i].label, labels[i]);
+        recs[i].file_type = i;
+    }
+    EXPECT_EQ(lumek_exectl_multi_set_for_dpkg(recs.data(), 3), 3);
+    EXPECT_EQ(label_of(p("prog")), "verified");
+    EXPECT_EQ(label_of(p("lib")), "original");
+    EXPECT_EQ(label_of(p("missing")), "script");
+
+    int n = 0;
+    char **calls = lumek_standin_calls("lumek_exectl_multi_set_for_dpkg", &n);
+    ASSERT_EQ(n, 1);
+    EXPECT_NE(std::string(calls[0]).find("\"original\", 1}"), std::string::npos) << calls[0];
+    lumek_standin_free_lines(calls, n);
+}
+
+TEST_F(Labels, BatchIsAllOrNothing) {
+    std::vector<MarkRecord> recs(3);
+    fill(recs[0], p("prog"), "trusted");
+    fill(recs[1], p("lib"), "bogus");
+    fill(recs[2], p("other"), "verified");
+    EXPECT_EQ(lumek_exectl_multi_set(recs.data(), 3), -1006);
+    EXPECT_EQ(std::string(lumek_get_error()->object), p("lib"));
+    EXPECT_EQ(label_of(p("prog")), "<none>");
+    EXPECT_EQ(label_of(p("other")), "<none>");
+
+    EXPECT_EQ(lumek_exectl_multi_set(recs.data(), 0), 0);
+    EXPECT_LT(lumek_exectl_multi_set(recs.data(), -1), 0);
+    EXPECT_LT(lumek_exectl_multi_set(nullptr, 2), 0);
+}
+
+TEST_F(Labels, ProtectionStoresAreSeparateForSm) {
+    ASSERT_EQ(lumek_protect_set(p("prog").c_str(), "readonly"), 0);
+    ASSERT_EQ(lumek_protect_set_sm(p("prog").c_str(), "none"), 0);
+    MarkRecord r;
+    fill(r, p("lib"), "readonly");
+    EXPECT_EQ(lumek_protect_multi_set_sm(&r, 1), 1);
+    char *a = lumek_standin_protection(p("prog").c_str(), 0);
+    char *b = lumek_standin_protection(p("prog").c_str(), 1);
+    char *c = lumek_standin_protection(p("lib").c_str(), 0);
+    EXPECT_STREQ(a, "readonly");
+    EXPECT_STREQ(b, "none");
+    EXPECT_EQ(c, nullptr);
+    free(a);
+    free(b);
+}
+
+TEST_F(Labels, KernelModuleSets) {
+    EXPECT_EQ(add_to_kmod_protect("ext4"), 0);
+    EXPECT_EQ(add_to_kmod_protect("ext4"), 0);
+    EXPECT_EQ(add_to_kmod_protect_sm("nfs"), 0);
+    EXPECT_EQ(lumek_standin_kmod_protected("ext4", 0), 1);
+    EXPECT_EQ(lumek_standin_kmod_protected("ext4", 1), 0);
+    EXPECT_EQ(lumek_standin_kmod_protected("nfs", 1), 1);
+    EXPECT_EQ(remove_from_kmod_protect("ext4"), 0);
+    EXPECT_EQ(remove_from_kmod_protect("never-added"), 0);
+    EXPECT_EQ(lumek_standin_kmod_protected("ext4", 0), 0);
+    EXPECT_LT(add_to_kmod_protect(nullptr), 0);
+}
+
+}  // namespace
