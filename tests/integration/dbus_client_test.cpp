@@ -13,6 +13,7 @@
 #include <gtest/gtest.h>
 
 #include "lumekwhlist.h"
+#include "standin_control.h"
 
 namespace {
 
@@ -46,6 +47,16 @@ void set_buffer(const char *text) {
     ASSERT_EQ(lumek_whlist_process_dbus_method("lumek_bgset_unset", nullptr, &rc), nullptr);
     ASSERT_STREQ(lumek_whlist_last_err(), text);
     control("Reset", nullptr);
+}
+
+// The framework log's lines so far.
+std::vector<std::string> log_lines() {
+    int n = 0;
+    char **lines = lumek_standin_log_lines(&n);
+    std::vector<std::string> out;
+    for (int i = 0; i < n; ++i) out.emplace_back(lines[i]);
+    lumek_standin_free_lines(lines, n);
+    return out;
 }
 
 class DbusClient : public ::testing::Test {
@@ -114,12 +125,16 @@ TEST_F(DbusClient, EveryDaemonErrorNameMapsToItsCodeWithItsMessage) {
     }
 }
 
-TEST_F(DbusClient, DisabledGivesNullAndMinus1003) {
+TEST_F(DbusClient, DisabledGivesNullAndMinus1003AndLogsNameAndMessage) {
     inject_error("lumek_whlist_load_all", "VORDA.LUMEK.DISABLED", "lumek is disabled");
+    size_t before = log_lines().size();
     int32_t rc = 0;
     EXPECT_EQ(lumek_whlist_process_dbus_method("lumek_whlist_load_all", nullptr, &rc), nullptr);
     EXPECT_EQ(rc, -1003);
     EXPECT_STREQ(lumek_whlist_last_err(), "lumek is disabled");
+    auto lines = log_lines();
+    ASSERT_EQ(lines.size(), before + 1);
+    EXPECT_EQ(lines.back(), "2||VORDA.LUMEK.DISABLED: lumek is disabled\\n");
 }
 
 TEST_F(DbusClient, OkErrorNameGivesZeroButWritesItsMessage) {
@@ -132,6 +147,7 @@ TEST_F(DbusClient, OkErrorNameGivesZeroButWritesItsMessage) {
 
 TEST_F(DbusClient, ErrorWithoutMessageMapsTheCodeAndKeepsTheBuffer) {
     set_buffer("earlier text");
+    size_t logged = log_lines().size();
     for (bool with_body : {false, true}) {  // no body at all, and an empty message
         inject_error("lumek_whlist_export", "VORDA.LUMEK.DATABASE.ERR", "", with_body);
         int32_t rc = 0;
@@ -139,6 +155,7 @@ TEST_F(DbusClient, ErrorWithoutMessageMapsTheCodeAndKeepsTheBuffer) {
                   nullptr);
         EXPECT_EQ(rc, -1004);
         EXPECT_STREQ(lumek_whlist_last_err(), "earlier text");
+        EXPECT_EQ(log_lines().size(), logged);
     }
 }
 

@@ -1,0 +1,59 @@
+// The framework's error record is read bounded by its fields, and a missing record reads as
+// empty; the record comes from the stand-in through its fault injection.
+#include <stdlib.h>
+#include <string.h>
+
+#include <string>
+
+#include <gtest/gtest.h>
+
+#include "core/error_record.h"
+#include "core/framework.h"
+#include "standin_control.h"
+
+namespace {
+
+class ErrorRecord : public ::testing::Test {
+protected:
+    void SetUp() override {
+        char tmpl[] = "/tmp/lumek-error-record-XXXXXX";
+        ASSERT_NE(mkdtemp(tmpl), nullptr);
+        dir_ = tmpl;
+        setenv("LUMEK_STANDIN_DIR", dir_.c_str(), 1);
+    }
+    void TearDown() override {
+        std::string cmd = "rm -rf '" + dir_ + "'";
+        (void)system(cmd.c_str());
+    }
+    std::string dir_;
+};
+
+TEST_F(ErrorRecord, ObjectTextFillingAll256BytesIsReadWithoutOverrun) {
+    LumekStandinFault f{};
+    f.times = 1;
+    f.ret = -1;
+    f.set_error = 1;
+    f.code = -1006;
+    memset(f.object, 'o', sizeof f.object);  // no terminator anywhere
+    snprintf(f.message, sizeof f.message, "%s", "label refused");
+    ASSERT_EQ(lumek_standin_fault_set("lumek_exectl_set", &f), 0);
+
+    ASSERT_NE(lumek_exectl_set("/usr/bin/true", "verified"), 0);
+    lumek::FrameworkError e = lumek::read_framework_error();
+    EXPECT_EQ(e.code, -1006);
+    EXPECT_EQ(e.object, std::string(256, 'o'));
+    EXPECT_EQ(e.message, "label refused");
+}
+
+TEST_F(ErrorRecord, NoRecordReadsAsCodeZeroAndEmptyTexts) {
+    LumekStandinFault f{};
+    f.times = -1;
+    ASSERT_EQ(lumek_standin_fault_set("lumek_get_error", &f), 0);
+    ASSERT_EQ(lumek_get_error(), nullptr);
+    lumek::FrameworkError e = lumek::read_framework_error();
+    EXPECT_EQ(e.code, 0);
+    EXPECT_EQ(e.object, "");
+    EXPECT_EQ(e.message, "");
+}
+
+}  // namespace
