@@ -354,3 +354,74 @@ TEST_F(SandboxStopped, SigkillOfTheSandboxTakesItsChildrenAlong) {
     helpers_ = all;  // the command too
     expect_helpers_gone();
 }
+
+// ---------------------------------------------------------------------------------------
+// The daemon as a process, run as the sandbox's command on a bus of its own
+
+namespace {
+
+const std::string kDaemon = LUMEK_BIN_DIR "/lumek-whlistd-ref";
+
+Finished run_plain(const std::vector<std::string> &argv) {
+    std::vector<char *> args;
+    for (const auto &a : argv) args.push_back(const_cast<char *>(a.c_str()));
+    args.push_back(nullptr);
+    int p[2];
+    if (pipe2(p, O_CLOEXEC) != 0) return {};
+    pid_t pid = fork();
+    if (pid == 0) {
+        dup2(p[1], 1);
+        dup2(p[1], 2);
+        execv(args[0], args.data());
+        _exit(99);
+    }
+    close(p[1]);
+    return finish({pid, p[0]});
+}
+
+}  // namespace
+
+TEST(DaemonProcess, HelpAndBadUsage) {
+    Finished help = run_plain({kDaemon, "--help"});
+    EXPECT_EQ(help.status, 0);
+    EXPECT_NE(help.output.find("com.vorda.lumek"), std::string::npos) << help.output;
+    Finished bad = run_plain({kDaemon, "--ready-fd=x"});
+    EXPECT_EQ(bad.status, 2) << bad.output;
+}
+
+TEST(DaemonProcess, ExitsNonZeroWithoutABus) {
+    setenv("DBUS_SYSTEM_BUS_ADDRESS", "unix:path=/nonexistent/lumek-test-bus", 1);
+    Finished f = run_plain({kDaemon});
+    EXPECT_EQ(f.status, 1) << f.output;
+    EXPECT_NE(f.output.find("cannot connect"), std::string::npos) << f.output;
+}
+
+TEST(DaemonProcess, ExitsNonZeroWhenTheNameIsTaken) {
+    // The sandbox's own daemon already owns the name.
+    Finished f = run_sandbox({"--", kDaemon});
+    EXPECT_EQ(f.status, 1) << f.output;
+    EXPECT_NE(f.output.find("cannot own the bus name"), std::string::npos) << f.output;
+}
+
+class DaemonStops : public ::testing::TestWithParam<int> {};
+
+TEST_P(DaemonStops, CleanExitOnSignal) {
+    // The ready pipe's write end passes through the sandbox to the daemon.
+    int p[2];
+    ASSERT_EQ(pipe(p), 0);
+    fcntl(p[0], F_SETFD, FD_CLOEXEC);
+    Started s = start_sandbox({"--no-daemon", "--", kDaemon, "--ready-fd=" + std::to_string(p[1])});
+    close(p[1]);
+    struct pollfd pfd = {p[0], POLLIN, 0};
+    ASSERT_EQ(poll(&pfd, 1, 15000), 1) << "the daemon never took its name";
+    char buf[16] = {};
+    EXPECT_GT(read(p[0], buf, sizeof buf - 1), 0);
+    EXPECT_STREQ(buf, "ready\n");
+    close(p[0]);
+    // The sandbox forwards the signal to its command, the daemon.
+    ASSERT_EQ(kill(s.pid, GetParam()), 0);
+    Finished f = finish(s);
+    EXPECT_EQ(f.status, 0) << f.output;
+}
+
+INSTANTIATE_TEST_SUITE_P(TermAndInt, DaemonStops, ::testing::Values(SIGTERM, SIGINT));
