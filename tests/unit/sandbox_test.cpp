@@ -23,6 +23,7 @@ namespace {
 
 const std::string kSandbox = LUMEK_BIN_DIR "/lumek-sandbox";
 const std::string kLumekctl = LUMEK_BIN_DIR "/lumekctl";
+const std::string kDaemon = LUMEK_BIN_DIR "/lumek-whlistd-ref";
 const std::string kFixtureData = LUMEK_SOURCE_DIR "/tests/fixtures/default/usr/share/lumek-utils/data";
 const char kDataDir[] = "/usr/share/lumek-utils/data";
 
@@ -31,10 +32,9 @@ struct Started {
     int out = -1;  // read end of the child's stdout+stderr
 };
 
-// Starts the sandbox with @args; its stdout and stderr go into one pipe.
-Started start_sandbox(const std::vector<std::string> &args) {
+// Starts @args[0] with its arguments; its stdout and stderr go into one pipe.
+Started start(const std::vector<std::string> &args) {
     std::vector<char *> argv;
-    argv.push_back(const_cast<char *>(kSandbox.c_str()));
     for (const auto &a : args) argv.push_back(const_cast<char *>(a.c_str()));
     argv.push_back(nullptr);
     int p[2];
@@ -68,7 +68,14 @@ Finished finish(Started s) {
     return f;
 }
 
+Started start_sandbox(std::vector<std::string> args) {
+    args.insert(args.begin(), kSandbox);
+    return start(args);
+}
+
 Finished run_sandbox(const std::vector<std::string> &args) { return finish(start_sandbox(args)); }
+
+Finished run_plain(const std::vector<std::string> &argv) { return finish(start(argv)); }
 
 std::vector<std::string> sh(const std::string &script) { return {"--", "/bin/sh", "-c", script}; }
 
@@ -201,14 +208,6 @@ TEST(SandboxEnvironment, PointsAtPrivateBusAndFreshState) {
     EXPECT_NE(f.output.find("starter=unset\n"), std::string::npos) << f.output;
     EXPECT_NE(f.output.find("starter_type=unset\n"), std::string::npos) << f.output;
     EXPECT_NE(f.output.find("state_empty"), std::string::npos) << f.output;
-}
-
-TEST(SandboxEnvironment, EachRunGetsItsOwnTempDir) {
-    Finished a = run_sandbox(sh("echo \"$LUMEK_STANDIN_DIR\""));
-    Finished b = run_sandbox(sh("echo \"$LUMEK_STANDIN_DIR\""));
-    ASSERT_EQ(a.status, 0);
-    ASSERT_EQ(b.status, 0);
-    EXPECT_NE(a.output, b.output);
 }
 
 TEST(SandboxMounts, FixtureListsVisibleInsideOnly) {
@@ -363,29 +362,6 @@ TEST_F(SandboxStopped, SigkillOfTheSandboxTakesItsChildrenAlong) {
 
 // ---------------------------------------------------------------------------------------
 // The daemon as a process, run as the sandbox's command on a bus of its own
-
-namespace {
-
-const std::string kDaemon = LUMEK_BIN_DIR "/lumek-whlistd-ref";
-
-Finished run_plain(const std::vector<std::string> &argv) {
-    std::vector<char *> args;
-    for (const auto &a : argv) args.push_back(const_cast<char *>(a.c_str()));
-    args.push_back(nullptr);
-    int p[2];
-    if (pipe2(p, O_CLOEXEC) != 0) return {};
-    pid_t pid = fork();
-    if (pid == 0) {
-        dup2(p[1], 1);
-        dup2(p[1], 2);
-        execv(args[0], args.data());
-        _exit(99);
-    }
-    close(p[1]);
-    return finish({pid, p[0]});
-}
-
-}  // namespace
 
 TEST(DaemonProcess, HelpAndBadUsage) {
     Finished help = run_plain({kDaemon, "--help"});
