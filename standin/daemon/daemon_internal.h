@@ -38,6 +38,7 @@ inline constexpr const char kErrUnknownMethod[] = "org.freedesktop.DBus.Error.Un
 inline constexpr const char kMsgNoSuchEntry[] = "%s: no whitelist entry for this path";
 inline constexpr const char kMsgBadErrorName[] = "not a valid D-Bus error name: %s";
 inline constexpr const char kMsgUnknownMethod[] = "no such whlist method: %s";
+inline constexpr const char kMsgUnknownTestMethod[] = "no such test-control method: %s";
 
 // Introspection XML of both interfaces.
 extern const char kIntrospectionXml[];
@@ -96,6 +97,9 @@ private:
     GVariant *modules_ = nullptr;
     std::vector<std::pair<std::string, GVariant *>> calls_;
 };
+
+// True for the name of a method of the whitelist interface.
+bool is_whlist_method(const char *name);
 
 // Method-call handlers of the two interfaces; user_data is the State.
 void handle_whlist_call(GDBusConnection *conn, const gchar *sender, const gchar *object_path,

@@ -14,11 +14,19 @@ void bad_request(GDBusMethodInvocation *invocation, const char *format, const ch
     g_free(msg);
 }
 
+// A misspelt method would otherwise make an injection that silently never fires.
+bool method_ok(GDBusMethodInvocation *invocation, const char *method) {
+    if (strcmp(method, kAnyMethod) == 0 || is_whlist_method(method)) return true;
+    bad_request(invocation, kMsgUnknownMethod, method);
+    return false;
+}
+
 void inject_error(State &st, GVariant *p, GDBusMethodInvocation *invocation) {
     const char *method, *name, *message;
     gboolean with_body;
     gint32 times;
     g_variant_get(p, "(&s&s&sbi)", &method, &name, &message, &with_body, &times);
+    if (!method_ok(invocation, method)) return;
     // An invalid name would make GDBus refuse (or abort on) the error reply later.
     if (!g_dbus_is_interface_name(name)) {
         bad_request(invocation, kMsgBadErrorName, name);
@@ -38,6 +46,10 @@ void inject_reply(State &st, GVariant *p, GDBusMethodInvocation *invocation) {
     GVariant *body;
     gint32 times;
     g_variant_get(p, "(&svi)", &method, &body, &times);
+    if (!method_ok(invocation, method)) {
+        g_variant_unref(body);
+        return;
+    }
     GVariant *tuple = body;
     if (!g_variant_is_of_type(body, G_VARIANT_TYPE_TUPLE)) {
         tuple = g_variant_new_tuple(&body, 1);
@@ -61,9 +73,11 @@ void handle_test_call(GDBusConnection *, const gchar *, const gchar *, const gch
         const char *method;
         GVariant *entries;
         g_variant_get(parameters, "(&s@a(sssssii))", &method, &entries);
-        st.serve_entries(method, entries);
+        if (method_ok(invocation, method)) {
+            st.serve_entries(method, entries);
+            g_dbus_method_invocation_return_value(invocation, nullptr);
+        }
         g_variant_unref(entries);
-        g_dbus_method_invocation_return_value(invocation, nullptr);
     } else if (strcmp(method_name, "ServeModules") == 0) {
         GVariant *modules;
         g_variant_get(parameters, "(@a(si))", &modules);
@@ -77,7 +91,7 @@ void handle_test_call(GDBusConnection *, const gchar *, const gchar *, const gch
         st.reset();
         g_dbus_method_invocation_return_value(invocation, nullptr);
     } else {
-        bad_request(invocation, kMsgUnknownMethod, method_name);
+        bad_request(invocation, kMsgUnknownTestMethod, method_name);
     }
 }
 

@@ -176,6 +176,12 @@ constexpr Method kMethods[] = {
 
 }  // namespace
 
+bool is_whlist_method(const char *name) {
+    for (const Method &m : kMethods)
+        if (strcmp(m.name, name) == 0) return true;
+    return false;
+}
+
 void handle_whlist_call(GDBusConnection *, const gchar *, const gchar *, const gchar *, const gchar *method_name,
                         GVariant *parameters, GDBusMethodInvocation *invocation, gpointer user_data) {
     State &st = *static_cast<State *>(user_data);

@@ -371,14 +371,26 @@ TEST_F(DaemonTest, InjectionCountsDownAndStarAppliesToEveryMethod) {
     EXPECT_EQ(ok("lumek_bgset_unset", ""), "(0,)");
 }
 
-TEST_F(DaemonTest, InvalidErrorNameIsRefusedAndDaemonKeepsServing) {
-    GError *err = nullptr;
-    GVariant *r = g_dbus_connection_call_sync(conn_, kBus, kPath, kTestIface, "InjectError",
-                                              g_variant_new("(sssbi)", "*", "not a name", "m", TRUE, -1),
-                                              nullptr, G_DBUS_CALL_FLAGS_NONE, 5000, nullptr, &err);
-    ASSERT_FALSE(r);
-    EXPECT_EQ(remote_name(err), "org.freedesktop.DBus.Error.InvalidArgs");
-    g_error_free(err);
+TEST_F(DaemonTest, MalformedControlRequestsAreRefusedAndDaemonKeepsServing) {
+    struct Bad {
+        const char *method;
+        GVariant *params;
+    } bad[] = {
+        {"InjectError", g_variant_new("(sssbi)", "*", "not a name", "m", TRUE, -1)},
+        {"InjectError", g_variant_new("(sssbi)", "*", "", "m", TRUE, -1)},
+        // A misspelt method name would make an injection that never fires.
+        {"InjectError", g_variant_new("(sssbi)", "lumek_whlist_loadall", "VORDA.LUMEK.OK", "m", TRUE, -1)},
+        {"InjectReply", g_variant_new("(svi)", "lumek_whlist_loadall", g_variant_new_int32(1), -1)},
+        {"ServeEntries", g_variant_new("(s@a(sssssii))", "load_all", parse("a(sssssii)", kThreeEntries))},
+    };
+    for (const Bad &b : bad) {
+        GError *err = nullptr;
+        GVariant *r = g_dbus_connection_call_sync(conn_, kBus, kPath, kTestIface, b.method, b.params, nullptr,
+                                                  G_DBUS_CALL_FLAGS_NONE, 5000, nullptr, &err);
+        ASSERT_FALSE(r) << b.method << " accepted";
+        EXPECT_EQ(remote_name(err), "org.freedesktop.DBus.Error.InvalidArgs") << b.method;
+        g_error_free(err);
+    }
     EXPECT_EQ(ok("lumek_whlist_load_all", ""), "([],)");
 }
 
