@@ -61,7 +61,7 @@ bool is_dir(const std::string &p) {
 void set_environment(const std::string &state_dir) {
     std::vector<std::string> drop = {kEnvSessionBus};
     for (char **e = environ; *e; ++e)
-        if (strncmp(*e, "DBUS_STARTER_", 13) == 0) drop.emplace_back(*e, strcspn(*e, "="));
+        if (strncmp(*e, kEnvStarterPrefix, sizeof kEnvStarterPrefix - 1) == 0) drop.emplace_back(*e, strcspn(*e, "="));
     for (const auto &name : drop) unsetenv(name.c_str());
     setenv(kEnvStandinDir, state_dir.c_str(), 1);
     setenv(kEnvSandbox, "1", 1);

@@ -27,6 +27,7 @@ inline constexpr const char kBusLogName[] = "bus.log";
 // Environment handed to everything the sandbox starts.
 inline constexpr const char kEnvSystemBus[] = "DBUS_SYSTEM_BUS_ADDRESS";
 inline constexpr const char kEnvSessionBus[] = "DBUS_SESSION_BUS_ADDRESS";
+inline constexpr const char kEnvStarterPrefix[] = "DBUS_STARTER_";
 inline constexpr const char kEnvStandinDir[] = "LUMEK_STANDIN_DIR";
 inline constexpr const char kEnvSandbox[] = "LUMEK_SANDBOX";
 
