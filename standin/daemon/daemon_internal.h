@@ -2,11 +2,11 @@
 // the in-memory state and the two interface handlers.
 #pragma once
 
+#include <gio/gio.h>
+
 #include <map>
 #include <string>
 #include <vector>
-
-#include <gio/gio.h>
 
 namespace whlistd {
 
@@ -58,7 +58,7 @@ struct ReplyInjection {
 };
 
 class State {
-public:
+  public:
     State() = default;
     State(const State &) = delete;
     State &operator=(const State &) = delete;
@@ -87,7 +87,7 @@ public:
 
     std::string bgset;
 
-private:
+  private:
     template <typename Inj>
     static Inj *find(std::map<std::string, Inj> &m, const std::string &method);
 

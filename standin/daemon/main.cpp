@@ -1,13 +1,12 @@
 // lumek-whlistd-ref: the reference whitelist daemon. Owns "com.vorda.lumek" on the system
 // bus and serves the whitelist interface (plus a test-control interface) at "/whlist".
 #include <errno.h>
+#include <glib-unix.h>
 #include <signal.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
 #include <unistd.h>
-
-#include <glib-unix.h>
 
 #include "daemon_internal.h"
 
@@ -50,8 +49,8 @@ void on_bus_acquired(GDBusConnection *conn, const gchar *, gpointer user_data) {
     for (int i = 0; i < 2; ++i) {
         GError *err = nullptr;
         GDBusInterfaceInfo *info = g_dbus_node_info_lookup_interface(d->node, ifaces[i]);
-        d->registrations[i] =
-            g_dbus_connection_register_object(conn, whlistd::kObjectPath, info, vtables[i], &d->state, nullptr, &err);
+        d->registrations[i] = g_dbus_connection_register_object(conn, whlistd::kObjectPath, info, vtables[i],
+                                                                &d->state, nullptr, &err);
         if (!d->registrations[i]) {
             fail(d, "cannot register /whlist", err->message);
             g_error_free(err);

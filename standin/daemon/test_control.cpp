@@ -62,8 +62,9 @@ void inject_reply(State &st, GVariant *p, GDBusMethodInvocation *invocation) {
 
 }  // namespace
 
-void handle_test_call(GDBusConnection *, const gchar *, const gchar *, const gchar *, const gchar *method_name,
-                      GVariant *parameters, GDBusMethodInvocation *invocation, gpointer user_data) {
+void handle_test_call(GDBusConnection *, const gchar *, const gchar *, const gchar *,
+                      const gchar *method_name, GVariant *parameters, GDBusMethodInvocation *invocation,
+                      gpointer user_data) {
     State &st = *static_cast<State *>(user_data);
     if (strcmp(method_name, "InjectError") == 0) {
         inject_error(st, parameters, invocation);

@@ -22,7 +22,9 @@ Answer reply_of(GVariant *tuple) {
     return a;
 }
 
-Answer int_reply(gint32 v) { return reply_of(g_variant_new("(i)", v)); }
+Answer int_reply(gint32 v) {
+    return reply_of(g_variant_new("(i)", v));
+}
 
 bool has_prefix(const char *s, const char *prefix) {
     return prefix[0] == '\0' || strncmp(s, prefix, strlen(prefix)) == 0;
@@ -48,7 +50,8 @@ void for_matching(const State &st, const char *method, const char *obj_type, con
 Answer entry_list(const State &st, const char *method, const char *obj_type, const char *prefix) {
     GVariantBuilder b;
     g_variant_builder_init(&b, G_VARIANT_TYPE("a(sssssii)"));
-    for_matching(st, method, obj_type, prefix, [&b](GVariant *e, const char *) { g_variant_builder_add_value(&b, e); });
+    for_matching(st, method, obj_type, prefix,
+                 [&b](GVariant *e, const char *) { g_variant_builder_add_value(&b, e); });
     GVariant *arr = g_variant_builder_end(&b);
     return reply_of(g_variant_new_tuple(&arr, 1));
 }
@@ -69,7 +72,9 @@ Answer load_filtered(State &st, const char *method, GVariant *p) {
     return entry_list(st, method, "", filter);
 }
 
-Answer load_all(State &st, const char *method, GVariant *) { return entry_list(st, method, "", ""); }
+Answer load_all(State &st, const char *method, GVariant *) {
+    return entry_list(st, method, "", "");
+}
 
 Answer load_by_obj_type(State &st, const char *method, GVariant *p) {
     gint32 selector;
@@ -147,7 +152,9 @@ Answer bgset_unset(State &st, const char *, GVariant *) {
     return int_reply(0);
 }
 
-Answer zero(State &, const char *, GVariant *) { return int_reply(0); }
+Answer zero(State &, const char *, GVariant *) {
+    return int_reply(0);
+}
 
 struct Method {
     const char *name;
@@ -182,8 +189,9 @@ bool is_whlist_method(const char *name) {
     return false;
 }
 
-void handle_whlist_call(GDBusConnection *, const gchar *, const gchar *, const gchar *, const gchar *method_name,
-                        GVariant *parameters, GDBusMethodInvocation *invocation, gpointer user_data) {
+void handle_whlist_call(GDBusConnection *, const gchar *, const gchar *, const gchar *,
+                        const gchar *method_name, GVariant *parameters, GDBusMethodInvocation *invocation,
+                        gpointer user_data) {
     State &st = *static_cast<State *>(user_data);
     st.record_call(method_name, parameters);
 

@@ -1,13 +1,12 @@
 // The reference daemon on the sandbox's private system bus, called with GDBus directly:
 // wire signatures, answers from served data, injected errors and replies, the call record.
+#include <gio/gio.h>
+#include <gtest/gtest.h>
 #include <stdlib.h>
 #include <string.h>
 
 #include <string>
 #include <vector>
-
-#include <gio/gio.h>
-#include <gtest/gtest.h>
 
 namespace {
 
@@ -18,9 +17,15 @@ const char kTestIface[] = "com.vorda.lumek.whlist.Test";
 
 // Every error name the daemon raises.
 constexpr const char *kErrorNames[] = {
-    "VORDA.LUMEK.OK",           "VORDA.LUMEK.AUTH.FAILED",   "VORDA.LUMEK.CANCEL.AUTH",
-    "VORDA.LUMEK.DISABLED",     "VORDA.LUMEK.DATABASE.ERR",  "VORDA.LUMEK.LABEL.GET.ERR",
-    "VORDA.LUMEK.LABEL.SET.ERR", "VORDA.LUMEK.INVALID.ARG",  "VORDA.LUMEK.EXTRACT.LIST.ERR",
+    "VORDA.LUMEK.OK",
+    "VORDA.LUMEK.AUTH.FAILED",
+    "VORDA.LUMEK.CANCEL.AUTH",
+    "VORDA.LUMEK.DISABLED",
+    "VORDA.LUMEK.DATABASE.ERR",
+    "VORDA.LUMEK.LABEL.GET.ERR",
+    "VORDA.LUMEK.LABEL.SET.ERR",
+    "VORDA.LUMEK.INVALID.ARG",
+    "VORDA.LUMEK.EXTRACT.LIST.ERR",
     "VORDA.LUMEK.FILE.ATTR.ERR",
 };
 
@@ -73,7 +78,7 @@ std::string print(GVariant *v) {
 }
 
 class DaemonTest : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         const char *in_sandbox = getenv("LUMEK_SANDBOX");
         if (!in_sandbox || strcmp(in_sandbox, "1") != 0)
@@ -216,7 +221,8 @@ TEST_F(DaemonTest, IntrospectionPublishesBothInterfacesWithExactSignatures) {
     }
     GDBusInterfaceInfo *test = g_dbus_node_info_lookup_interface(node, kTestIface);
     ASSERT_TRUE(test);
-    for (const char *name : {"InjectError", "InjectReply", "ServeEntries", "ServeModules", "GetCalls", "Reset"})
+    for (const char *name :
+         {"InjectError", "InjectReply", "ServeEntries", "ServeModules", "GetCalls", "Reset"})
         EXPECT_TRUE(g_dbus_interface_info_lookup_method(test, name)) << name;
     g_dbus_node_info_unref(node);
     g_variant_unref(r);
@@ -280,14 +286,16 @@ TEST_F(DaemonTest, LoadByPathFindsTheEntryOrRaisesInvalidArg) {
 }
 
 TEST_F(DaemonTest, ModulesAreFilteredByExactName) {
-    control_unref("ServeModules", g_variant_new("(@a(si))", parse("a(si)", "[('ext4', 1), ('ext', 2), ('nfs', 0)]")));
+    control_unref("ServeModules",
+                  g_variant_new("(@a(si))", parse("a(si)", "[('ext4', 1), ('ext', 2), ('nfs', 0)]")));
     EXPECT_EQ(ok("lumek_kmod_whlist_load", "('',)"), "([('ext4', 1), ('ext', 2), ('nfs', 0)],)");
     EXPECT_EQ(ok("lumek_kmod_whlist_load_sm", "('ext',)"), "([('ext', 2)],)");
     EXPECT_EQ(ok("lumek_kmod_whlist_load", "('xfs',)"), "([],)");
 }
 
 TEST_F(DaemonTest, CommandsAnswerZero) {
-    for (const char *m : {"lumek_whlist_protect_set_for_dpkg", "lumek_whlist_script_set_for_dpkg", "lumek_bgset_unset"})
+    for (const char *m :
+         {"lumek_whlist_protect_set_for_dpkg", "lumek_whlist_script_set_for_dpkg", "lumek_bgset_unset"})
         EXPECT_EQ(ok(m, ""), "(0,)") << m;
     EXPECT_EQ(ok("lumek_whlist_import", "(0, '/tmp/x')"), "(0,)");
     EXPECT_EQ(ok("lumek_whlist_export", "(0, '/tmp/x')"), "(0,)");

@@ -2,6 +2,7 @@
 // sees, the daemon on its bus, and that nothing of it is left afterwards.
 #include <dirent.h>
 #include <fcntl.h>
+#include <gtest/gtest.h>
 #include <poll.h>
 #include <signal.h>
 #include <stdlib.h>
@@ -16,8 +17,6 @@
 #include <sstream>
 #include <string>
 #include <vector>
-
-#include <gtest/gtest.h>
 
 namespace {
 
@@ -73,13 +72,21 @@ Started start_sandbox(std::vector<std::string> args) {
     return start(args);
 }
 
-Finished run_sandbox(const std::vector<std::string> &args) { return finish(start_sandbox(args)); }
+Finished run_sandbox(const std::vector<std::string> &args) {
+    return finish(start_sandbox(args));
+}
 
-Finished run_plain(const std::vector<std::string> &argv) { return finish(start(argv)); }
+Finished run_plain(const std::vector<std::string> &argv) {
+    return finish(start(argv));
+}
 
-std::vector<std::string> sh(const std::string &script) { return {"--", "/bin/sh", "-c", script}; }
+std::vector<std::string> sh(const std::string &script) {
+    return {"--", "/bin/sh", "-c", script};
+}
 
-bool is_root() { return geteuid() == 0; }
+bool is_root() {
+    return geteuid() == 0;
+}
 
 std::string read_file(const std::string &path) {
     std::ifstream in(path);
@@ -114,7 +121,8 @@ std::set<pid_t> children_of(pid_t parent) {
         if (close_paren == std::string::npos) continue;
         char state;
         long ppid;
-        if (sscanf(stat.c_str() + close_paren + 1, " %c %ld", &state, &ppid) == 2 && ppid == parent && state != 'Z')
+        if (sscanf(stat.c_str() + close_paren + 1, " %c %ld", &state, &ppid) == 2 && ppid == parent &&
+            state != 'Z')
             out.insert(static_cast<pid_t>(pid));
     }
     closedir(d);
@@ -145,7 +153,9 @@ std::string scratch_file(const char *tag) {
 }
 
 // The sandbox's temp dir is the parent of the state dir it hands out.
-std::string temp_dir_of(const std::string &state_dir) { return state_dir.substr(0, state_dir.rfind('/')); }
+std::string temp_dir_of(const std::string &state_dir) {
+    return state_dir.substr(0, state_dir.rfind('/'));
+}
 
 }  // namespace
 
@@ -196,7 +206,8 @@ TEST(SandboxEnvironment, PointsAtPrivateBusAndFreshState) {
     setenv("DBUS_STARTER_BUS_TYPE", "session", 1);
     setenv("DBUS_SYSTEM_BUS_ADDRESS", "unix:path=/nonexistent/system", 1);
     Finished f = run_sandbox(sh(
-        "echo \"bus=$DBUS_SYSTEM_BUS_ADDRESS\"; echo \"state=$LUMEK_STANDIN_DIR\"; echo \"sandbox=$LUMEK_SANDBOX\";"
+        "echo \"bus=$DBUS_SYSTEM_BUS_ADDRESS\"; echo \"state=$LUMEK_STANDIN_DIR\"; echo "
+        "\"sandbox=$LUMEK_SANDBOX\";"
         "echo \"session=${DBUS_SESSION_BUS_ADDRESS-unset}\"; echo \"starter=${DBUS_STARTER_ADDRESS-unset}\";"
         "echo \"starter_type=${DBUS_STARTER_BUS_TYPE-unset}\";"
         "test -d \"$LUMEK_STANDIN_DIR\" && test -z \"$(ls -A \"$LUMEK_STANDIN_DIR\")\" && echo state_empty"));
@@ -215,7 +226,8 @@ TEST(SandboxMounts, FixtureListsVisibleInsideOnly) {
     Finished f = run_sandbox({"--", "/bin/cat", std::string(kDataDir) + "/trust_list"});
     ASSERT_EQ(f.status, 0) << f.output;
     EXPECT_EQ(f.output, read_file(kFixtureData + "/trust_list"));
-    for (const char *name : {"vordsw_list", "trust_list", "parent_list", "script_list", "readonly_pkg_list"}) {
+    for (const char *name :
+         {"vordsw_list", "trust_list", "parent_list", "script_list", "readonly_pkg_list"}) {
         Finished g = run_sandbox({"--", "/usr/bin/test", "-s", std::string(kDataDir) + "/" + name});
         EXPECT_EQ(g.status, 0) << name << " missing or empty inside";
         EXPECT_FALSE(exists(std::string(kDataDir) + "/" + name)) << name << " leaked out of the sandbox";
@@ -277,7 +289,7 @@ TEST(SandboxTeardown, KeepLeavesTheTempDirAndSaysWhere) {
 // Runs a sandbox whose command reports its state dir and waits until it is told to exit
 // (status 5) or killed; checks what is left afterwards.
 class SandboxStopped : public ::testing::Test {
-protected:
+  protected:
     void start(const std::string &trap) {
         note_ = scratch_file("note");
         go_ = scratch_file("go");

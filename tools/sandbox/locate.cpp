@@ -38,7 +38,8 @@ std::string self_exe_dir() {
 
 std::string find_daemon(const std::string &exe_dir) {
     if (exe_dir.empty()) return {};
-    for (const std::string &cand : {exe_dir + "/" + kDaemonName, exe_dir + "/" + kLibexecRel + "/" + kDaemonName})
+    for (const std::string &cand :
+         {exe_dir + "/" + kDaemonName, exe_dir + "/" + kLibexecRel + "/" + kDaemonName})
         if (is_executable_file(cand)) return cand;
     return {};
 }

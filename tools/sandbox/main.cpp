@@ -61,7 +61,8 @@ bool is_dir(const std::string &p) {
 void set_environment(const std::string &state_dir) {
     std::vector<std::string> drop = {kEnvSessionBus};
     for (char **e = environ; *e; ++e)
-        if (strncmp(*e, kEnvStarterPrefix, sizeof kEnvStarterPrefix - 1) == 0) drop.emplace_back(*e, strcspn(*e, "="));
+        if (strncmp(*e, kEnvStarterPrefix, sizeof kEnvStarterPrefix - 1) == 0)
+            drop.emplace_back(*e, strcspn(*e, "="));
     for (const auto &name : drop) unsetenv(name.c_str());
     setenv(kEnvStandinDir, state_dir.c_str(), 1);
     setenv(kEnvSandbox, "1", 1);
@@ -71,7 +72,8 @@ void set_environment(const std::string &state_dir) {
 int start_daemon(Sandbox &sb, const std::string &daemon) {
     int pipefd[2];
     if (pipe2(pipefd, O_CLOEXEC) != 0) return setup_failed("pipe", strerror(errno));
-    sb.daemon_pid = spawn({daemon, "--ready-fd=" + std::to_string(pipefd[1])}, false, SIGKILL, true, pipefd[1]);
+    sb.daemon_pid =
+        spawn({daemon, "--ready-fd=" + std::to_string(pipefd[1])}, false, SIGKILL, true, pipefd[1]);
     close(pipefd[1]);
     if (sb.daemon_pid < 0) {
         close(pipefd[0]);

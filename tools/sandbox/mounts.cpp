@@ -45,7 +45,8 @@ bool isolate_mounts(const std::string &data_dir) {
     // The mount point has to exist on the real file system; an empty directory is harmless.
     if (!make_dirs(kDataDir)) return false;
     if (mount(data_dir.c_str(), kDataDir, nullptr, MS_BIND | MS_REC, nullptr) != 0) {
-        fprintf(stderr, "%s: cannot bind %s over %s: %s\n", kProg, data_dir.c_str(), kDataDir, strerror(errno));
+        fprintf(stderr, "%s: cannot bind %s over %s: %s\n", kProg, data_dir.c_str(), kDataDir,
+                strerror(errno));
         return false;
     }
     // The lists are inputs: nothing run in the sandbox should edit the fixture tree through them.

@@ -39,7 +39,7 @@ inline constexpr int kStopGraceMs = 2000;
 struct Options {
     bool no_daemon = false;
     bool keep = false;
-    std::string data_dir;            // empty: the default fixture lists
+    std::string data_dir;  // empty: the default fixture lists
     std::vector<std::string> command;
 };
 
