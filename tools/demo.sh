@@ -11,19 +11,26 @@ echo "stand-in state in $LUMEK_STANDIN_DIR"
 
 step "$ctl" call lumek_whlist_load_all
 step "$ctl" call lumek_whlist_get_count_by_obj_type "(0, 'program', '')"
-step "$ctl" --json call lumek_kmod_whlist_load "('')"
+step "$ctl" --json call lumek_kmod_whlist_load "('',)"
 step "$ctl" call lumek_bgset_set "'background'"
 # Wrong arguments: the daemon refuses them and lumekctl reports the code and the message.
 step "$ctl" call lumek_whlist_load_by_path "(1, 2)"
 
-if "$ctl" ps --help >/dev/null 2>&1; then
-  step bash -c "'$ctl' ps --sort cpu | head -n 8"
-fi
-if "$ctl" nic --help >/dev/null 2>&1; then
-  step unshare -n bash -c "
+# A snapshot in a private pid namespace, so it shows only a few processes of its own.
+pswork=$(mktemp /tmp/lumek-demo-ps.XXXXXX)
+cat >"$pswork" <<PS
+sleep 300 & sleep 300 & (while :; do :; done) & sleep 2
+echo '\$ lumekctl ps --sort cpu'; '$ctl' ps --sort cpu
+echo '\$ lumekctl ps --fds (one process)'; '$ctl' ps --fds | sed -n '1p;/sleep 300/,/^ *[0-9]/p' | head -n 5
+echo '\$ lumekctl --json ps (the start of it)'; '$ctl' --json ps | head -n 12
+kill %1 %2 %3
+PS
+step unshare -pf --mount-proc bash "$pswork"
+rm -f "$pswork"
+
+step unshare -n bash -c "
     ip link set lo up && ip link add v0 type veth peer name v1 && ip link set v0 up && ip link set v1 up
     echo '\$ lumekctl nic limit v0 --send 100'; '$ctl' nic limit v0 --send 100; echo \"(exit status \$?)\"
     echo '\$ tc class show dev v0'; tc class show dev v0
     echo '\$ lumekctl nic clear v0'; '$ctl' nic clear v0; echo \"(exit status \$?)\"
     echo '\$ tc qdisc show dev v0'; tc qdisc show dev v0"
-fi

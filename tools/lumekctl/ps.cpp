@@ -94,10 +94,18 @@ std::string strip_newline(const char *text) {
     return s;
 }
 
+// One table line per process: control characters (a newline in an argument, an escape
+// sequence) are shown as "?", as ps does, so a process cannot forge or garble rows.
+std::string printable(std::string s) {
+    for (char &c : s)
+        if (static_cast<unsigned char>(c) < 0x20 || c == 0x7f) c = '?';
+    return s;
+}
+
 std::string command_text(const ProcessInfo &p) {
     std::string cmd = p.cmdline;
     while (!cmd.empty() && cmd.back() == ' ') cmd.pop_back();
-    return cmd.empty() ? std::string("[") + p.name + "]" : cmd;
+    return printable(cmd.empty() ? std::string("[") + p.name + "]" : cmd);
 }
 
 nlohmann::json to_json(const ProcessInfo &p) {
@@ -136,7 +144,7 @@ void print_table(const std::vector<const ProcessInfo *> &rows, bool show_fds) {
                p->mem_usage, cpu_time_text(p->cpu_time).c_str(), start_short(p->start_time).c_str(),
                tty_name(p->tty_nr).c_str(), p->fd_count, sockets.c_str(), command_text(*p).c_str());
         if (show_fds)
-            for (int32_t i = 0; i < p->fd_count; ++i) printf("%17s %s\n", "fd ->", p->fd_targets[i]);
+            for (int32_t i = 0; i < p->fd_count; ++i) printf("%17s %s\n", "fd ->", printable(p->fd_targets[i]).c_str());
     }
 }
 
