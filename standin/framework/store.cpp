@@ -110,6 +110,24 @@ Store *Store::get() {
     return s;
 }
 
+namespace {
+
+// SQLite gives up at once, busy handler or not, in a few states another process can leave
+// for a moment (the first switch to WAL, WAL recovery after a crash). Retry those for as
+// long as the busy timeout would have waited.
+int exec_retrying(sqlite3 *db, const char *sql) {
+    constexpr int kTries = 15000;  // 1 ms apart
+    int rc = SQLITE_BUSY;
+    for (int i = 0; i < kTries; ++i) {
+        rc = sqlite3_exec(db, sql, nullptr, nullptr, nullptr);
+        if ((rc & 0xff) != SQLITE_BUSY && (rc & 0xff) != SQLITE_LOCKED) break;
+        usleep(1000);
+    }
+    return rc;
+}
+
+}  // namespace
+
 bool Store::open(const std::string &dir) {
     dir_ = dir;
     if (!make_dirs(dir)) return false;
@@ -123,8 +141,7 @@ bool Store::open(const std::string &dir) {
     sqlite3_busy_timeout(db_, 15000);
     // WAL lets readers in other processes go on while one writes; NORMAL skips the
     // fsync per commit, which a test stand-in does not need.
-    if (sqlite3_exec(db_, "PRAGMA journal_mode=WAL; PRAGMA synchronous=NORMAL;", nullptr,
-                     nullptr, nullptr) != SQLITE_OK ||
+    if (exec_retrying(db_, "PRAGMA journal_mode=WAL; PRAGMA synchronous=NORMAL;") != SQLITE_OK ||
         !transaction([this] {
             return sqlite3_exec(db_, kSchema, nullptr, nullptr, nullptr) == SQLITE_OK;
         })) {
@@ -140,8 +157,7 @@ Store::~Store() {
 }
 
 bool Store::transaction(const std::function<bool()> &fn) {
-    if (sqlite3_exec(db_, "BEGIN IMMEDIATE", nullptr, nullptr, nullptr) != SQLITE_OK)
-        return false;
+    if (exec_retrying(db_, "BEGIN IMMEDIATE") != SQLITE_OK) return false;
     bool ok = false;
     try {
         ok = fn();

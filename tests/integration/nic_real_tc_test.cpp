@@ -12,9 +12,12 @@
 #include <string>
 
 #include "lumekwhlist.h"
+#include "scratch.h"
 #include "namespaces.h"
 
 namespace {
+
+using lumek_test::stderr_of;
 
 std::string output_of(const std::string &command) {
     std::string text;
@@ -47,27 +50,6 @@ size_t count_of(const std::string &hay, const std::string &needle) {
     size_t n = 0;
     for (size_t at = hay.find(needle); at != std::string::npos; at = hay.find(needle, at + 1)) ++n;
     return n;
-}
-
-std::string stderr_of(const std::function<void()> &fn) {
-    fflush(stderr);
-    int mem = memfd_create("captured-stderr", MFD_CLOEXEC);
-    int saved = fcntl(STDERR_FILENO, F_DUPFD_CLOEXEC, 3);
-    if (mem < 0 || saved < 0 || dup2(mem, STDERR_FILENO) < 0) {
-        ADD_FAILURE() << "cannot capture standard error";
-        return {};
-    }
-    fn();
-    fflush(stderr);
-    dup2(saved, STDERR_FILENO);
-    close(saved);
-    std::string text;
-    char buf[4096];
-    off_t off = 0;
-    for (ssize_t n; (n = pread(mem, buf, sizeof buf, off)) > 0; off += n)
-        text.append(buf, static_cast<size_t>(n));
-    close(mem);
-    return text;
 }
 
 // Runs @body in a fresh network namespace holding the veth pair v0/v1.

@@ -20,9 +20,12 @@
 #include <vector>
 
 #include "lumekwhlist.h"
+#include "scratch.h"
 #include "namespaces.h"
 
 namespace {
+
+using lumek_test::stderr_of;
 
 using Lines = std::vector<std::string>;
 
@@ -35,24 +38,6 @@ std::string read_fd(int fd) {
     off_t off = 0;
     for (ssize_t n; (n = pread(fd, buf, sizeof buf, off)) > 0; off += n)
         text.append(buf, static_cast<size_t>(n));
-    return text;
-}
-
-// Runs @fn with file descriptor 2 sent to a memory file and returns what was written there.
-std::string stderr_of(const std::function<void()> &fn) {
-    fflush(stderr);
-    int mem = memfd_create("captured-stderr", MFD_CLOEXEC);
-    int saved = fcntl(STDERR_FILENO, F_DUPFD_CLOEXEC, 3);
-    if (mem < 0 || saved < 0 || dup2(mem, STDERR_FILENO) < 0) {
-        ADD_FAILURE() << "cannot capture standard error";
-        return {};
-    }
-    fn();
-    fflush(stderr);
-    dup2(saved, STDERR_FILENO);
-    close(saved);
-    std::string text = read_fd(mem);
-    close(mem);
     return text;
 }
 

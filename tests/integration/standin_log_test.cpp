@@ -13,6 +13,7 @@
 #include <sys/wait.h>
 
 #include "lumekwhlist.h"
+#include "scratch.h"
 
 extern "C" char **environ;
 
@@ -47,17 +48,9 @@ std::string standin(std::vector<std::string> args) {
 class StandinLog : public ::testing::Test {
 protected:
     void SetUp() override {
-        char tmpl[] = "/tmp/lumek-standin-it-XXXXXX";
-        ASSERT_NE(mkdtemp(tmpl), nullptr);
-        dir_ = tmpl;
-        setenv("LUMEK_STANDIN_DIR", dir_.c_str(), 1);
+        dir_ = scratch_.path();
     }
-    void TearDown() override {
-        pid_t pid;
-        const char *argv[] = {"/bin/rm", "-rf", dir_.c_str(), nullptr};
-            if (posix_spawn(&pid, argv[0], nullptr, nullptr, const_cast<char **>(argv), environ) == 0)
-            waitpid(pid, nullptr, 0);
-    }
+    lumek_test::ScratchDir scratch_;
     std::string dir_;
 };
 

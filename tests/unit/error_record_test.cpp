@@ -10,21 +10,16 @@
 #include "core/error_record.h"
 #include "core/framework.h"
 #include "standin_control.h"
+#include "scratch.h"
 
 namespace {
 
 class ErrorRecord : public ::testing::Test {
 protected:
     void SetUp() override {
-        char tmpl[] = "/tmp/lumek-error-record-XXXXXX";
-        ASSERT_NE(mkdtemp(tmpl), nullptr);
-        dir_ = tmpl;
-        setenv("LUMEK_STANDIN_DIR", dir_.c_str(), 1);
+        dir_ = scratch_.path();
     }
-    void TearDown() override {
-        std::string cmd = "rm -rf '" + dir_ + "'";
-        (void)system(cmd.c_str());
-    }
+    lumek_test::ScratchDir scratch_;
     std::string dir_;
 };
 

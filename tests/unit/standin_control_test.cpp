@@ -13,18 +13,15 @@
 #include "common/spawn.h"
 #include "core/framework.h"
 #include "standin_control.h"
+#include "scratch.h"
 
 namespace {
 
 class Control : public ::testing::Test {
 protected:
     void SetUp() override {
-        char tmpl[] = "/tmp/lumek-standin-ctl-XXXXXX";
-        ASSERT_NE(mkdtemp(tmpl), nullptr);
-        dir_ = tmpl;
-        setenv("LUMEK_STANDIN_DIR", (dir_ + "/state").c_str(), 1);
+        dir_ = scratch_.path();
     }
-    void TearDown() override { lumek::run_command({"/bin/rm", "-rf", dir_}); }
 
     // Runs lumek-standin with @args; returns its standard output, "<exit N>" on failure.
     static std::string standin(std::vector<std::string> args) {
@@ -52,6 +49,7 @@ protected:
         return arr ? lines(arr, n) : std::vector<std::string>{"<error>"};
     }
 
+    lumek_test::ScratchDir scratch_;
     std::string dir_;
 };
 

@@ -16,6 +16,7 @@
 #include "common/spawn.h"
 #include "core/framework.h"
 #include "standin_internal.h"
+#include "scratch.h"
 
 namespace {
 
@@ -24,12 +25,8 @@ constexpr int kProgram = 0, kLibrary = 1, kScript = 2, kKmodule = 3, kOther = 4,
 class FileType : public ::testing::Test {
 protected:
     void SetUp() override {
-        char tmpl[] = "/tmp/lumek-standin-ft-XXXXXX";
-        ASSERT_NE(mkdtemp(tmpl), nullptr);
-        dir_ = tmpl;
-        setenv("LUMEK_STANDIN_DIR", (dir_ + "/state").c_str(), 1);
+        dir_ = scratch_.path();
     }
-    void TearDown() override { lumek::run_command({"/bin/rm", "-rf", dir_}); }
 
     std::string path(const char *name) const { return dir_ + "/" + name; }
     void write(const char *name, const std::string &bytes) const {
@@ -46,6 +43,7 @@ protected:
         ASSERT_TRUE(r.exited_with(0)) << "gcc failed";
     }
 
+    lumek_test::ScratchDir scratch_;
     std::string dir_;
 };
 

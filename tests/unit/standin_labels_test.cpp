@@ -16,20 +16,17 @@
 #include "common/spawn.h"
 #include "core/framework.h"
 #include "standin_control.h"
+#include "scratch.h"
 
 namespace {
 
 class Labels : public ::testing::Test {
 protected:
     void SetUp() override {
-        char tmpl[] = "/tmp/lumek-standin-labels-XXXXXX";
-        ASSERT_NE(mkdtemp(tmpl), nullptr);
-        dir_ = tmpl;
-        setenv("LUMEK_STANDIN_DIR", (dir_ + "/state").c_str(), 1);
+        dir_ = scratch_.path();
         std::ofstream(p("prog")) << "x";
         std::ofstream(p("lib")) << "x";
     }
-    void TearDown() override { lumek::run_command({"/bin/rm", "-rf", dir_}); }
 
     std::string p(const char *rel) const { return dir_ + "/" + rel; }
 
@@ -50,6 +47,7 @@ protected:
         return s;
     }
 
+    lumek_test::ScratchDir scratch_;
     std::string dir_;
 };
 

@@ -14,18 +14,15 @@
 
 #include "common/spawn.h"
 #include "core/framework.h"
+#include "scratch.h"
 
 namespace {
 
 class Paths : public ::testing::Test {
 protected:
     void SetUp() override {
-        char tmpl[] = "/tmp/lumek-standin-paths-XXXXXX";
-        ASSERT_NE(mkdtemp(tmpl), nullptr);
-        dir_ = tmpl;
-        setenv("LUMEK_STANDIN_DIR", (dir_ + "/.state").c_str(), 1);
+        dir_ = scratch_.path();
     }
-    void TearDown() override { lumek::run_command({"/bin/rm", "-rf", dir_}); }
 
     std::string p(const std::string &rel) const { return dir_ + "/" + rel; }
     void file(const std::string &rel) const { std::ofstream(p(rel)) << "x"; }
@@ -54,6 +51,7 @@ protected:
         return out;
     }
 
+    lumek_test::ScratchDir scratch_;
     std::string dir_;
 };
 
