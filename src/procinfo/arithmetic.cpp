@@ -19,7 +19,8 @@ double cpu_usage_percent(unsigned long utime, unsigned long stime, unsigned long
     // not give a negative or infinite usage.
     if (elapsed <= 0) return 0.0;
     int64_t busy = static_cast<int64_t>((utime + stime) / kTicksPerSecond * 100);
-    return static_cast<double>(busy / elapsed);
+    // Whole percent on purpose: the usage is whole CPU seconds per whole second of life.
+    return static_cast<double>(busy / elapsed);  // NOLINT(bugprone-integer-division)
 }
 
 double mem_usage_percent(unsigned long vm_rss_kb, long mem_total_kb) noexcept {

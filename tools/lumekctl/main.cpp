@@ -23,7 +23,9 @@ void print_json(const nlohmann::json &doc) { std::cout << doc.dump(2) << '\n'; }
 
 }  // namespace lumekctl
 
-int main(int argc, char **argv) {
+namespace {
+
+int run(int argc, char **argv) {
     CLI::App app{"Administer the lumek security framework: whitelist daemon calls, process "
                  "snapshots, NIC speed limits."};
     app.require_subcommand(1);
@@ -37,4 +39,15 @@ int main(int argc, char **argv) {
     CLI11_PARSE(app, argc, argv);
     std::cout.flush();
     return lumekctl::exit_status();
+}
+
+}  // namespace
+
+int main(int argc, char **argv) {
+    try {
+        return run(argc, argv);
+    } catch (const std::exception &e) {
+        std::cerr << "lumekctl: " << e.what() << '\n';
+        return 1;
+    }
 }
