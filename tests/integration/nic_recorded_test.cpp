@@ -13,6 +13,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <filesystem>
 #include <fstream>
 #include <functional>
 #include <sstream>
@@ -29,7 +30,6 @@ using lumek_test::stderr_of;
 
 using Lines = std::vector<std::string>;
 
-const char kRecordDir[] = "/tmp/tc-record";
 const char kTcPath[] = "/sbin/tc";
 
 std::string read_fd(int fd) {
@@ -41,27 +41,40 @@ std::string read_fd(int fd) {
     return text;
 }
 
-// The recording tc, installed inside the current (private) mount namespace.
+// The recording tc, installed inside the current (private) mount namespace. Its record
+// lives in a directory of its own, removed with it; /tmp itself is left alone, since the
+// sources and the build may live below it.
 class RecordingTc {
   public:
+    RecordingTc() = default;
+    RecordingTc(const RecordingTc &) = delete;
+    RecordingTc &operator=(const RecordingTc &) = delete;
+    ~RecordingTc() {
+        std::error_code ec;
+        if (!dir_.empty()) std::filesystem::remove_all(dir_, ec);
+    }
+
     bool install() {
-        // A private /tmp: the record vanishes with the namespace.
-        if (mount("tmpfs", "/tmp", "tmpfs", 0, "mode=1777") != 0) return false;
-        if (mkdir(kRecordDir, 0777) != 0 || chmod(kRecordDir, 0777) != 0) return false;
-        std::string script = std::string(kRecordDir) + "/tc";
-        if (!copy(LUMEK_SOURCE_DIR "/tests/fixtures/nic/recording_tc.sh", script, 0755)) return false;
+        char tmpl[] = "/tmp/lumek-tc-record-XXXXXX";
+        if (!mkdtemp(tmpl)) return false;
+        dir_ = tmpl;
         // Writable for a caller that dropped root, too.
+        if (chmod(dir_.c_str(), 0777) != 0) return false;
+        std::string script = dir_ + "/tc";
+        if (!copy(LUMEK_SOURCE_DIR "/tests/fixtures/nic/recording_tc.sh", script, 0755)) return false;
         if (!write_file(log_path(), "", 0666)) return false;
         set_statuses({});
-        setenv("LUMEK_TC_RECORD_DIR", kRecordDir, 1);
+        setenv("LUMEK_TC_RECORD_DIR", dir_.c_str(), 1);
         return lumek_test::bind_mount(script.c_str(), kTcPath);
     }
+
+    const std::string &dir() const { return dir_; }
 
     // The exit status of each call in turn ("KILL" for death by SIGKILL); later calls exit 0.
     void set_statuses(const Lines &statuses) {
         std::string text;
         for (const auto &s : statuses) text += s + "\n";
-        write_file(std::string(kRecordDir) + "/statuses", text, 0644);
+        write_file(dir_ + "/statuses", text, 0644);
     }
 
     Lines calls() const {
@@ -73,9 +86,11 @@ class RecordingTc {
 
     void forget() const { write_file(log_path(), "", 0666); }
 
-    static std::string log_path() { return std::string(kRecordDir) + "/log"; }
+    std::string log_path() const { return dir_ + "/log"; }
 
   private:
+    std::string dir_;
+
     static bool write_file(const std::string &path, const std::string &text, mode_t mode) {
         {
             std::ofstream out(path, std::ios::trunc);
@@ -99,7 +114,7 @@ class RecordingTc {
     do {                                                              \
         int st_ = lumek_test::run_in_namespaces(CLONE_NEWNS, [&] {    \
             RecordingTc tc;                                           \
-            if (!tc.install()) return lumek_test::kNamespacesRefused; \
+            if (!tc.install()) return 1;                              \
             [&] { __VA_ARGS__; }();                                   \
             return 0;                                                 \
         });                                                           \
@@ -262,7 +277,8 @@ TEST(NicRecorded, UnknownNetmodeIsReportedOnceAndRunsNothing) {
 TEST(NicRecorded, HostileOrImpossibleNamesAreRefusedAsMissingDevicesWithoutRunningTc) {
     WITH_RECORDING_TC(tc, {
         const std::string sixteen(16, 'x');
-        for (const std::string name : {std::string("lo;touch /tmp/p"), sixteen, std::string(".."),
+        const std::string planted = tc.dir() + "/p";
+        for (const std::string name : {"lo;touch " + planted, sixteen, std::string(".."),
                                        std::string("."), std::string("a b"), std::string(""),
                                        std::string("eth0:1"), std::string("a/b"), std::string("a\nb")}) {
             for (int32_t mode : {1, 2, 3}) {
@@ -276,7 +292,7 @@ TEST(NicRecorded, HostileOrImpossibleNamesAreRefusedAsMissingDevicesWithoutRunni
             }
         }
         EXPECT_EQ(tc.calls(), Lines{});
-        EXPECT_NE(access("/tmp/p", F_OK), 0);
+        EXPECT_NE(access(planted.c_str(), F_OK), 0);
     });
 }
 
@@ -412,7 +428,8 @@ TEST(NicRecorded, DeleteThatCouldNotExecuteFailsClearingAndSetting) {
 
 TEST(NicRecorded, TcThatIsNotExecutableFailsEverything) {
     WITH_RECORDING_TC(tc, {
-        const char plain[] = "/tmp/not-executable";
+        const std::string plain_path = tc.dir() + "/not-executable";
+        const char *plain = plain_path.c_str();
         FILE *f = fopen(plain, "we");
         ASSERT_NE(f, nullptr);
         fputs("#!/bin/sh\nexit 0\n", f);
