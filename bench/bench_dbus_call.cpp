@@ -20,7 +20,9 @@ constexpr const char kPath[] = "/whlist";
 constexpr const char kIface[] = "com.vorda.lumek.whlist";
 constexpr const char kMethod[] = "lumek_whlist_get_count_by_obj_type";
 
-GVariant *args() { return g_variant_new("(iss)", 0, "program", ""); }
+GVariant *args() {
+    return g_variant_new("(iss)", 0, "program", "");
+}
 
 // Runs fn repeatedly for about @seconds and returns calls per second.
 double rate(const char *label, double seconds, const std::function<bool()> &fn) {
@@ -60,10 +62,11 @@ int main(int argc, char **argv) {
     });
 
     double proxy = rate("fresh GDBusProxy (flags none) per call", seconds, [] {
-        GDBusProxy *p = g_dbus_proxy_new_for_bus_sync(G_BUS_TYPE_SYSTEM, G_DBUS_PROXY_FLAGS_NONE, nullptr, kName,
-                                                      kPath, kIface, nullptr, nullptr);
+        GDBusProxy *p = g_dbus_proxy_new_for_bus_sync(G_BUS_TYPE_SYSTEM, G_DBUS_PROXY_FLAGS_NONE, nullptr,
+                                                      kName, kPath, kIface, nullptr, nullptr);
         if (!p) return false;
-        GVariant *r = g_dbus_proxy_call_sync(p, kMethod, args(), G_DBUS_CALL_FLAGS_NONE, G_MAXINT, nullptr, nullptr);
+        GVariant *r =
+            g_dbus_proxy_call_sync(p, kMethod, args(), G_DBUS_CALL_FLAGS_NONE, G_MAXINT, nullptr, nullptr);
         g_object_unref(p);
         if (!r) return false;
         g_variant_unref(r);

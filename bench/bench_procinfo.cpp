@@ -99,7 +99,8 @@ struct Children {
                     if (write(ready[1], &made, 1) != 1) _exit(1);
                 }
                 char c;
-                while (read(gate[0], &c, 1) < 0 && errno == EINTR) {}
+                while (read(gate[0], &c, 1) < 0 && errno == EINTR) {
+                }
                 _exit(0);
             }
             pids.push_back(pid);
@@ -118,7 +119,8 @@ struct Children {
     void stop() {
         if (gate_write >= 0) close(gate_write);
         for (pid_t pid : pids)
-            while (waitpid(pid, nullptr, 0) < 0 && errno == EINTR) {}
+            while (waitpid(pid, nullptr, 0) < 0 && errno == EINTR) {
+            }
     }
 };
 
@@ -164,7 +166,8 @@ double time_command(const std::vector<const char *> &argv, std::string *out) {
         if (n > 0) out->append(buf, static_cast<size_t>(n));
     close(p[0]);
     int st = 0;
-    while (waitpid(pid, &st, 0) < 0 && errno == EINTR) {}
+    while (waitpid(pid, &st, 0) < 0 && errno == EINTR) {
+    }
     double t = now_seconds() - t0;
     return WIFEXITED(st) && WEXITSTATUS(st) == 0 ? t : -1;
 }
@@ -181,14 +184,14 @@ void measure(int socket_children) {
     time_snapshot(&count, &targets);  // warm the dentry caches for everyone alike
     for (int i = 0; i < kSnapshotRounds; ++i) snap_times.push_back(time_snapshot(&count, &targets));
     double snap = median(snap_times);
-    printf("lumek_get_process_info: %8.2f ms  (%u records, %zu descriptor targets, median of %d)\n", snap * 1e3,
-           count, targets, kSnapshotRounds);
+    printf("lumek_get_process_info: %8.2f ms  (%u records, %zu descriptor targets, median of %d)\n",
+           snap * 1e3, count, targets, kSnapshotRounds);
 
     std::vector<double> ps_times;
     std::string out;
     for (int i = 0; i < kPsRounds; ++i) {
-        double t = time_command({"/usr/bin/ps", "-e", "-o", "pid,ppid,uid,stat,nlwp,lstart,time,%cpu,%mem,tty,comm,args"},
-                                &out);
+        double t = time_command(
+            {"/usr/bin/ps", "-e", "-o", "pid,ppid,uid,stat,nlwp,lstart,time,%cpu,%mem,tty,comm,args"}, &out);
         if (t >= 0) ps_times.push_back(t);
     }
     double ps = median(ps_times);
@@ -196,7 +199,8 @@ void measure(int socket_children) {
     if (ps_times.empty())
         printf("ps: could not be run\n");
     else
-        printf("ps -e -o ...:            %8.2f ms  (%zu lines, median of %d)\n", ps * 1e3, ps_lines, kPsRounds);
+        printf("ps -e -o ...:            %8.2f ms  (%zu lines, median of %d)\n", ps * 1e3, ps_lines,
+               kPsRounds);
 
     std::string script = std::string(LUMEK_BENCH_DIR) + "/procinfo_psutil.py";
     std::string rounds = std::to_string(kPsutilRounds);
@@ -204,8 +208,9 @@ void measure(int socket_children) {
     double psutil_t = -1;
     unsigned long psutil_rows = 0;
     if (wall >= 0 && sscanf(out.c_str(), "%lf %lu", &psutil_t, &psutil_rows) == 2)
-        printf("psutil:                  %8.2f ms  (%lu processes, median of %d, interpreter start excluded)\n",
-               psutil_t * 1e3, psutil_rows, kPsutilRounds);
+        printf(
+            "psutil:                  %8.2f ms  (%lu processes, median of %d, interpreter start excluded)\n",
+            psutil_t * 1e3, psutil_rows, kPsutilRounds);
     else
         printf("psutil: could not be run (python3-psutil missing?)\n");
 
@@ -219,9 +224,9 @@ void measure(int socket_children) {
 
 int run(bool isolated) {
     printf("bench_procinfo: %s\n", isolated ? "private pid and network namespaces"
-                                             : "no private namespaces (not root?): the machine's own /proc");
-    measure(0);                 // what ps reads too, plus every descriptor
-    measure(kSocketChildren);   // and 10,000 sockets to count
+                                            : "no private namespaces (not root?): the machine's own /proc");
+    measure(0);                // what ps reads too, plus every descriptor
+    measure(kSocketChildren);  // and 10,000 sockets to count
     return 0;
 }
 
@@ -244,7 +249,8 @@ int main() {
             _exit(run(true));
         }
         int st = 0;
-        while (waitpid(init, &st, 0) < 0 && errno == EINTR) {}
+        while (waitpid(init, &st, 0) < 0 && errno == EINTR) {
+        }
         return WIFEXITED(st) ? WEXITSTATUS(st) : 1;
     }
     return run(false);

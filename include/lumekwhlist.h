@@ -74,8 +74,7 @@ LUMEKWHLIST_PUBLIC int32_t lumek_whlist_handling_dbus_error(GError *error);
  *
  * Returns: the reply tuple (release with g_variant_unref()), or NULL on failure.
  */
-LUMEKWHLIST_PUBLIC GVariant *lumek_whlist_process_dbus_method(const char *method_name,
-                                                              GVariant *parameters,
+LUMEKWHLIST_PUBLIC GVariant *lumek_whlist_process_dbus_method(const char *method_name, GVariant *parameters,
                                                               int32_t *result_out);
 
 /* ------------------------------------------------------------------------------------------
@@ -96,22 +95,22 @@ LUMEKWHLIST_PUBLIC GVariant *lumek_whlist_process_dbus_method(const char *method
 /* One process of a snapshot; 6472 bytes, fields at their natural alignment. */
 typedef struct ProcessInfo {
     int64_t pid;
-    char name[128];          /* command name from the stat file */
-    char exe_path[1024];     /* target of the exe link */
-    char exe_dir[1024];      /* exe_path cut after its last "/" (ends with "/") */
-    char cmdline[4096];      /* NUL bytes replaced by spaces */
+    char name[128];      /* command name from the stat file */
+    char exe_path[1024]; /* target of the exe link */
+    char exe_dir[1024];  /* exe_path cut after its last "/" (ends with "/") */
+    char cmdline[4096];  /* NUL bytes replaced by spaces */
     int64_t ppid;
-    int32_t uid;             /* real user id */
-    char start_time[128];    /* ctime() text, trailing newline included */
+    int32_t uid;          /* real user id */
+    char start_time[128]; /* ctime() text, trailing newline included */
     int32_t tty_nr;
-    int64_t cpu_time;        /* whole seconds of user+system time, or -1 */
-    double cpu_usage;        /* whole percent of CPU averaged over the process's life */
-    double mem_usage;        /* resident memory in percent of MemTotal */
-    int32_t socket_count;    /* IPv4 TCP/UDP socket descriptors, or -1 */
+    int64_t cpu_time;     /* whole seconds of user+system time, or -1 */
+    double cpu_usage;     /* whole percent of CPU averaged over the process's life */
+    double mem_usage;     /* resident memory in percent of MemTotal */
+    int32_t socket_count; /* IPv4 TCP/UDP socket descriptors, or -1 */
     int32_t thread_count;
-    int16_t state;           /* LUMEK_PROC_STATE_* */
+    int16_t state; /* LUMEK_PROC_STATE_* */
     int32_t fd_count;
-    char **fd_targets;       /* malloc'd array of malloc'd link targets */
+    char **fd_targets; /* malloc'd array of malloc'd link targets */
 } ProcessInfo;
 
 /**

@@ -16,7 +16,9 @@ namespace lumek {
 template <auto Fn>
 struct FnDeleter {
     template <typename T>
-    void operator()(T *p) const noexcept { if (p) Fn(p); }
+    void operator()(T *p) const noexcept {
+        if (p) Fn(p);
+    }
 };
 
 using MallocPtr = std::unique_ptr<char, FnDeleter<::free>>;
@@ -31,11 +33,14 @@ using GObjectPtr = std::unique_ptr<T, FnDeleter<::g_object_unref>>;
 
 // Owning file descriptor.
 class Fd {
-public:
+  public:
     Fd() = default;
     explicit Fd(int fd) noexcept : fd_(fd) {}
     Fd(Fd &&o) noexcept : fd_(o.release()) {}
-    Fd &operator=(Fd &&o) noexcept { reset(o.release()); return *this; }
+    Fd &operator=(Fd &&o) noexcept {
+        reset(o.release());
+        return *this;
+    }
     Fd(const Fd &) = delete;
     Fd &operator=(const Fd &) = delete;
     ~Fd() { reset(); }
@@ -48,22 +53,24 @@ public:
         fd_ = fd;
     }
 
-private:
+  private:
     int fd_ = -1;
 };
 
 // GError out-parameter that frees whatever lands in it.
 class GErrorHolder {
-public:
+  public:
     GErrorHolder() = default;
     GErrorHolder(const GErrorHolder &) = delete;
     GErrorHolder &operator=(const GErrorHolder &) = delete;
-    ~GErrorHolder() { if (err_) g_error_free(err_); }
+    ~GErrorHolder() {
+        if (err_) g_error_free(err_);
+    }
     GError **out() noexcept { return &err_; }
     GError *get() const noexcept { return err_; }
     explicit operator bool() const noexcept { return err_ != nullptr; }
 
-private:
+  private:
     GError *err_ = nullptr;
 };
 

@@ -20,15 +20,17 @@ bool SpawnResult::exited_with(int code) const {
 namespace {
 
 class FileActions {
-public:
+  public:
     FileActions() { ok_ = posix_spawn_file_actions_init(&fa_) == 0; }
-    ~FileActions() { if (ok_) posix_spawn_file_actions_destroy(&fa_); }
+    ~FileActions() {
+        if (ok_) posix_spawn_file_actions_destroy(&fa_);
+    }
     FileActions(const FileActions &) = delete;
     FileActions &operator=(const FileActions &) = delete;
     bool ok() const { return ok_; }
     posix_spawn_file_actions_t *get() { return &fa_; }
 
-private:
+  private:
     posix_spawn_file_actions_t fa_;
     bool ok_ = false;
 };
@@ -70,9 +72,8 @@ SpawnResult run_command(const std::vector<std::string> &argv, const SpawnOptions
             posix_spawn_file_actions_addopen(fa.get(), STDERR_FILENO, paths::kDevNull, O_WRONLY, 0) != 0)
             return res;
 
-        int rc = opts.search_path
-                     ? posix_spawnp(&pid, args[0], fa.get(), nullptr, args.data(), environ)
-                     : posix_spawn(&pid, args[0], fa.get(), nullptr, args.data(), environ);
+        int rc = opts.search_path ? posix_spawnp(&pid, args[0], fa.get(), nullptr, args.data(), environ)
+                                  : posix_spawn(&pid, args[0], fa.get(), nullptr, args.data(), environ);
         if (rc != 0) {
             pid = -1;
             return res;

@@ -16,9 +16,9 @@ struct SpawnOptions {
 };
 
 struct SpawnResult {
-    bool ran = false;      // started and waited for; false when it could not be run at all
-    int wait_status = 0;   // as waitpid() gives it (exit status 1 is 256)
-    std::string out;       // standard output when captured
+    bool ran = false;     // started and waited for; false when it could not be run at all
+    int wait_status = 0;  // as waitpid() gives it (exit status 1 is 256)
+    std::string out;      // standard output when captured
 
     bool exited_with(int code) const;
 };

@@ -36,8 +36,8 @@ GVariant *call_daemon(const char *method, GVariant *params, int32_t *result_out)
     GCharPtr address(g_dbus_address_get_for_bus_sync(G_BUS_TYPE_SYSTEM, nullptr, err.out()));
     GObjectPtr<GDBusConnection> conn;
     if (address)
-        conn.reset(g_dbus_connection_new_for_address_sync(address.get(), kConnectionFlags, nullptr,
-                                                          nullptr, err.out()));
+        conn.reset(g_dbus_connection_new_for_address_sync(address.get(), kConnectionFlags, nullptr, nullptr,
+                                                          err.out()));
     if (!conn) {
         int32_t code = lumek_whlist_handling_dbus_error(err.get());
         if (result_out) *result_out = code;

@@ -37,14 +37,14 @@ typedef struct TypedMarkRecord {
 
 /* ---- Status, configuration, roles ---------------------------------------------------- */
 
-int lumek_getstatus(void);                       /* 0: framework disabled */
+int lumek_getstatus(void); /* 0: framework disabled */
 int lumek_setstatus(int status);
-int lumek_get_func_status(int func);             /* negative: failure */
-int lumek_set_func_status(int func, int value);  /* 0: done */
+int lumek_get_func_status(int func);            /* negative: failure */
+int lumek_set_func_status(int func, int value); /* 0: done */
 int is_secadm(void);
 int is_auditadm(void);
 int lumek_conf_add(void);
-int lumek_conf_set(const char *key, int value);  /* 0: done */
+int lumek_conf_set(const char *key, int value); /* 0: done */
 
 /* ---- Log and error record ------------------------------------------------------------ */
 
@@ -54,12 +54,12 @@ LumekErrorRecord *lumek_get_error(void);
 
 /* ---- Paths and file types ------------------------------------------------------------ */
 
-int path_is_exist(const char *path);             /* negative: missing; 1: exists */
-int path_is_dir(const char *path);               /* 1: directory */
-int path_is_link(const char *path);              /* non-zero: symbolic link (not followed) */
-int path_is_reg(const char *path);               /* 1: regular file */
-int path_is_same(const char *a, const char *b);  /* 1: same file */
-char *get_absolute_path(const char *path);       /* malloc'd, or NULL with errno */
+int path_is_exist(const char *path);            /* negative: missing; 1: exists */
+int path_is_dir(const char *path);              /* 1: directory */
+int path_is_link(const char *path);             /* non-zero: symbolic link (not followed) */
+int path_is_reg(const char *path);              /* 1: regular file */
+int path_is_same(const char *a, const char *b); /* 1: same file */
+char *get_absolute_path(const char *path);      /* malloc'd, or NULL with errno */
 /* Arrays of malloc'd texts: free each, then the array. NULL on failure. */
 char **get_file_list_from_dir(const char *dir, int *count);
 char **get_dir_list(const char *dir, int *count);
@@ -74,7 +74,7 @@ int trans_type_str_2_type(const char *name);
 /* 0 and a malloc'd label text; on failure errno ENODATA (no label) or ENOENT (missing). */
 int lumek_exectl_get(const char *path, char **label);
 int lumek_exectl_set(const char *path, const char *label);
-int lumek_exectl_multi_set(MarkRecord *records, int count);          /* >= 0: done */
+int lumek_exectl_multi_set(MarkRecord *records, int count); /* >= 0: done */
 int lumek_exectl_multi_set_for_dpkg(TypedMarkRecord *records, int count);
 int lumek_protect_set(const char *path, const char *protect);
 int lumek_protect_set_sm(const char *path, const char *protect);
@@ -88,20 +88,20 @@ int remove_from_kmod_protect_sm(const char *name);
 /* ---- memdb ---------------------------------------------------------------------------- */
 
 /* Value type codes of record slots and query conditions. */
-#define LUMEK_MEMDB_TYPE_INT32 3   /* value points at a 32-bit signed integer */
-#define LUMEK_MEMDB_TYPE_STRING 5  /* value points at a NUL-terminated text */
+#define LUMEK_MEMDB_TYPE_INT32  3 /* value points at a 32-bit signed integer */
+#define LUMEK_MEMDB_TYPE_STRING 5 /* value points at a NUL-terminated text */
 
 /* Operators of query conditions. */
 #define LUMEK_MEMDB_OP_EQ 1
 #define LUMEK_MEMDB_OP_NE 2
-#define LUMEK_MEMDB_OP_GT 8  /* integer column greater than the value */
+#define LUMEK_MEMDB_OP_GT 8 /* integer column greater than the value */
 
-#define LUMEK_MEMDB_MAX_COLUMNS 16
+#define LUMEK_MEMDB_MAX_COLUMNS    16
 #define LUMEK_MEMDB_MAX_CONDITIONS 16
 
 typedef struct MemdbColumn {
-    int32_t type;  /* LUMEK_MEMDB_TYPE_* */
-    int32_t pad;   /* zero */
+    int32_t type; /* LUMEK_MEMDB_TYPE_* */
+    int32_t pad;  /* zero */
     void *value;
 } MemdbColumn;
 
@@ -113,10 +113,10 @@ typedef struct MemdbRecord {
 } MemdbRecord;
 
 typedef struct MemdbCondition {
-    int32_t op;      /* LUMEK_MEMDB_OP_* */
+    int32_t op; /* LUMEK_MEMDB_OP_* */
     int32_t column;
-    int32_t type;    /* LUMEK_MEMDB_TYPE_* of the value compared with */
-    int32_t pad;     /* zero */
+    int32_t type; /* LUMEK_MEMDB_TYPE_* of the value compared with */
+    int32_t pad;  /* zero */
     void *value;
 } MemdbCondition;
 
@@ -135,9 +135,9 @@ typedef struct MemdbHandle MemdbHandle;
 typedef int (*MemdbRetrieveCallback)(const MemdbRecord *record, void *user_data);
 
 /* All memdb calls set errno on failure. */
-MemdbHandle *lumek_memdb_create_database(int key, int size);   /* NULL: failure */
+MemdbHandle *lumek_memdb_create_database(int key, int size); /* NULL: failure */
 int lumek_memdb_create_t_tree_index(MemdbHandle *db, int column);
-MemdbHandle *lumek_memdb_connect_database(int key);            /* NULL: no such database */
+MemdbHandle *lumek_memdb_connect_database(int key); /* NULL: no such database */
 int lumek_memdb_disconnect_database(MemdbHandle *db);
 int lumek_memdb_delete_database(int key);
 /* Stores a deep copy of every value. */
@@ -145,8 +145,7 @@ int lumek_memdb_create_record(MemdbHandle *db, MemdbRecord record);
 /* Deletes every record whose first @record.count columns equal the values (type and
  * value); 0 also when nothing matched. */
 int lumek_memdb_delete_record(MemdbHandle *db, MemdbRecord record);
-int lumek_memdb_retrive(MemdbHandle *db, MemdbRetrieveCallback cb, void *user_data,
-                        MemdbQuery query);
+int lumek_memdb_retrive(MemdbHandle *db, MemdbRetrieveCallback cb, void *user_data, MemdbQuery query);
 
 /* ---- Application identities (kid) ---------------------------------------------------- */
 
@@ -160,16 +159,16 @@ typedef struct KidInfoRecord {
 
 typedef struct KidInfoNode {
     KidInfoRecord info;
-    struct KidInfoNode *next;  /* at 264 */
+    struct KidInfoNode *next; /* at 264 */
 } KidInfoNode;
 
 /* One resource of a kid; exists only as a list node. */
 typedef struct KidResRecord {
     uint32_t kid;
-    uint32_t res_type;  /* 0 file, 2 directory */
+    uint32_t res_type; /* 0 file, 2 directory */
     char path[4096];
     char app_name[128];
-    struct KidResRecord *next;  /* at 4232 */
+    struct KidResRecord *next; /* at 4232 */
 } KidResRecord;
 
 /* One access policy, 20 bytes; arrays of them go to the privilege calls. */
@@ -178,47 +177,45 @@ typedef struct KidPrivilegeRecord {
     uint32_t obj_kid;
     uint32_t uid;
     uint32_t perm;
-    uint32_t reserved;  /* always 0 */
+    uint32_t reserved; /* always 0 */
 } KidPrivilegeRecord;
 
 typedef struct KidPrivilegeNode {
     KidPrivilegeRecord priv;
-    struct KidPrivilegeNode *next;  /* at 24, after 4 bytes of padding */
+    struct KidPrivilegeNode *next; /* at 24, after 4 bytes of padding */
 } KidPrivilegeNode;
 
 /* One network-control entry, 4104 bytes. */
 typedef struct KidNetctlRecord {
     uint32_t kid;
-    uint32_t flag;  /* always 1 */
+    uint32_t flag; /* always 1 */
     char path[4096];
 } KidNetctlRecord;
 
 typedef struct KidNetctlNode {
     KidNetctlRecord netctl;
-    struct KidNetctlNode *next;  /* at 4104 */
+    struct KidNetctlNode *next; /* at 4104 */
 } KidNetctlNode;
 
 /* Kid texts are malloc'd decimal numbers; "0" written with lumek_kid_set removes the kid. */
 int lumek_kid_get(const char *path, char **kid_text);
 int lumek_kid_get_by_pid(int pid, char **kid_text);
 int lumek_kid_set(const char *path, const char *kid_text);
-int lumek_kid_get_kid_by_app_name(const char *app_name);  /* negative: none */
+int lumek_kid_get_kid_by_app_name(const char *app_name); /* negative: none */
 int lumek_kid_apply_for_kid(const char *app_name, const char *pkg_name, int flag);
 int lumek_kid_create_kid_data(char **files, int count, KidInfoRecord info);
 int lumek_kid_improve_kid_data(uint32_t old_kid, char **files, int count, KidInfoRecord info);
-int lumek_kid_multi_set(MarkRecord *records, int count);  /* label field: the kid text */
+int lumek_kid_multi_set(MarkRecord *records, int count); /* label field: the kid text */
 
 /* Lists come back through @list (NULL: empty) and are released with the matching free call. */
 int lumek_kid_load_kid_res_list(uint32_t kid, KidResRecord **list);
-int lumek_kid_load_kid_res_list_by_kid_range(uint32_t lowest, uint32_t highest,
-                                             KidResRecord **list);
+int lumek_kid_load_kid_res_list_by_kid_range(uint32_t lowest, uint32_t highest, KidResRecord **list);
 void lumek_kid_free_kid_res_list(KidResRecord *list);
 int lumek_kid_add_kid_res_list(uint32_t kid, uint32_t res_type, char **paths, int count);
 int lumek_kid_remove_kid_res_list(uint32_t kid, uint32_t res_type, char **paths, int count);
 
 int lumek_kid_load_kid_info_list(uint32_t kid, KidInfoNode **list);
-int lumek_kid_load_kid_info_list_by_kid_range(uint32_t lowest, uint32_t highest,
-                                              KidInfoNode **list);
+int lumek_kid_load_kid_info_list_by_kid_range(uint32_t lowest, uint32_t highest, KidInfoNode **list);
 void lumek_kid_free_kid_info_list(KidInfoNode *list);
 int lumek_kid_load_kid_data(uint32_t kid, KidInfoNode **info, KidResRecord **res);
 
@@ -229,7 +226,7 @@ int lumek_kid_remove_kid_privilege(KidPrivilegeRecord *records, int count);
 int lumek_kid_load_kid_privilege(KidPrivilegeNode **list);
 int lumek_kid_load_kid_privilege_by_subject(uint32_t sub_kid, KidPrivilegeNode **list);
 void lumek_kid_free_kid_priv_list(KidPrivilegeNode *list);
-int lumek_kid_privilege_is_support_uid(void);  /* 1: supported */
+int lumek_kid_privilege_is_support_uid(void); /* 1: supported */
 /* Command 22 with the address of a 32-bit pid and length 4 drops a process's cached
  * policy decisions. */
 int lumek_kid_communicate_with_kernel(int command, void *data, int length);
@@ -243,22 +240,22 @@ void lumek_kid_free_kid_netctl_list(KidNetctlNode *list);
 
 /* A user's program entry, 8524 bytes; arrays are packed. */
 typedef struct NetctlRecord {
-    char path[4164];  /* NUL-terminated unless it fills the field */
-    int32_t mode;     /* at 4164 */
+    char path[4164]; /* NUL-terminated unless it fills the field */
+    int32_t mode;    /* at 4164 */
     char reserved[8524 - 4168];
 } NetctlRecord;
 
 /* A user's package entry, 8328 bytes. */
 typedef struct NetctlPkgRecord {
     char name[128];
-    int32_t mode;  /* at 128 */
+    int32_t mode; /* at 128 */
     char reserved[8328 - 132];
 } NetctlPkgRecord;
 
 /* A process-protection entry, 4168 bytes. */
 typedef struct PproRecord {
     char path[4164];
-    int32_t type;  /* at 4164 */
+    int32_t type; /* at 4164 */
 } PproRecord;
 
 /* A pblk entry, 4161 bytes: array elements are not aligned. */
@@ -269,18 +266,15 @@ typedef struct PblkRecord {
 /* Single records, arrays and hashes are malloc'd; hashes are opaque. */
 NetctlRecord *lumek_netctl_read_node_with_uid(uint32_t uid, const char *path);
 int lumek_netctl_add(uint32_t uid, const char *path, int mode, const char *name, int a, int b);
-int lumek_netctl_update(uint32_t uid, const char *path, int mode, const char *name, int a,
-                        int b);
+int lumek_netctl_update(uint32_t uid, const char *path, int mode, const char *name, int a, int b);
 int lumek_netctl_remove(uint32_t uid, const char *path);
-void *lumek_netctl_get_path_hash(const char *path, uint32_t uid);  /* path first */
-int lumek_netctl_communicate_with_kernel(int command, void *hash, int mode);  /* 1 add, 2 del */
+void *lumek_netctl_get_path_hash(const char *path, uint32_t uid);            /* path first */
+int lumek_netctl_communicate_with_kernel(int command, void *hash, int mode); /* 1 add, 2 del */
 NetctlRecord *lumek_netctl_read_all_data_with_uid(uint32_t uid, int *count);
 
 NetctlPkgRecord *lumek_netctl_pkg_read_node_with_uid(uint32_t uid, const char *pkg);
-int lumek_netctl_pkg_add(uint32_t uid, const char *pkg, int mode, const char *name, int a,
-                         int b);
-int lumek_netctl_pkg_update(uint32_t uid, const char *pkg, int mode, const char *name, int a,
-                            int b);
+int lumek_netctl_pkg_add(uint32_t uid, const char *pkg, int mode, const char *name, int a, int b);
+int lumek_netctl_pkg_update(uint32_t uid, const char *pkg, int mode, const char *name, int a, int b);
 int lumek_netctl_pkg_remove(uint32_t uid, const char *pkg);
 NetctlPkgRecord *lumek_netctl_pkg_read_all_data_with_uid(uint32_t uid, int *count);
 
@@ -292,15 +286,15 @@ void *lumek_ppro_get_path_hash(const char *path);
 /* 9/10: @data is a path hash, @value the type; 11/12: @data is an 8-byte "add"/"del"
  * word, @value a pid. */
 int lumek_ppro_communicate_with_kernel(int command, void *data, int value);
-int lumek_get_pid_by_path(const char *path);       /* > 0: a running process */
-int lumek_check_readonly_ppro_support(void);       /* 1: supported */
+int lumek_get_pid_by_path(const char *path); /* > 0: a running process */
+int lumek_check_readonly_ppro_support(void); /* 1: supported */
 PproRecord *lumek_ppro_read_all_data(int *count);
 
 PblkRecord *lumek_pblk_read_node_with_path(const char *path);
 int lumek_pblk_add(const char *path);
 int lumek_pblk_remove(const char *path);
 void *lumek_pblk_get_path_hash(const char *path);
-int lumek_pblk_communicate_with_kernel(int command, void *hash);  /* 20 add, 21 del */
+int lumek_pblk_communicate_with_kernel(int command, void *hash); /* 20 add, 21 del */
 PblkRecord *lumek_pblk_read_all_data(int *count);
 
 /* ---- udeb list ------------------------------------------------------------------------ */

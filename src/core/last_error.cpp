@@ -15,7 +15,9 @@ namespace {
 thread_local char g_last_error[kLastErrorSize];
 }  // namespace
 
-char *last_error_buffer() noexcept { return g_last_error; }
+char *last_error_buffer() noexcept {
+    return g_last_error;
+}
 
 void set_last_error(const char *fmt, ...) noexcept {
     va_list ap;

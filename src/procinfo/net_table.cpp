@@ -9,7 +9,9 @@ namespace {
 
 constexpr size_t kInodeColumn = 10;  // 1-based, whitespace-separated
 
-bool is_blank(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\v' || c == '\f'; }
+bool is_blank(char c) {
+    return c == ' ' || c == '\t' || c == '\r' || c == '\v' || c == '\f';
+}
 
 // A decimal number of at most 20 digits that fits in 64 bits.
 bool parse_u64(std::string_view s, uint64_t *out) {

@@ -120,7 +120,7 @@ void copy_field(char (&dst)[N], std::string_view src) {
 
 // Per-call state: the inputs read once for the whole walk, and buffers reused per process.
 class Snapshot {
-public:
+  public:
     Snapshot(long mem_total_kb, bool meminfo_opened)
         : mem_total_kb_(mem_total_kb), meminfo_opened_(meminfo_opened) {}
 
@@ -128,7 +128,7 @@ public:
     // left out; @rec then owns nothing.
     bool read_process(int proc_fd, const char *name, ProcessInfo *rec);
 
-private:
+  private:
     bool fill(int proc_fd, const char *name, ProcessInfo *rec);
     int32_t count_sockets(const ProcessInfo *rec);
     bool in_table(int which, bool has_inode, uint64_t inode, bool *opened);
@@ -185,12 +185,18 @@ void read_targets(Fd fd_dir, ProcessInfo *rec) {
                 if (count == slots) {
                     size_t more = slots ? slots * 2 : kFirstTargetSlots;
                     void *grown = realloc(targets, more * sizeof *targets);
-                    if (!grown) { release(); throw std::bad_alloc(); }
+                    if (!grown) {
+                        release();
+                        throw std::bad_alloc();
+                    }
                     targets = static_cast<char **>(grown);
                     slots = more;
                 }
                 char *copy = static_cast<char *>(malloc(static_cast<size_t>(n) + 1));
-                if (!copy) { release(); throw std::bad_alloc(); }
+                if (!copy) {
+                    release();
+                    throw std::bad_alloc();
+                }
                 memcpy(copy, buf, static_cast<size_t>(n));
                 copy[n] = '\0';
                 targets[count++] = copy;
@@ -292,7 +298,8 @@ bool Snapshot::fill(int proc_fd, const char *name, ProcessInfo *rec) {
     read_targets(std::move(fd_dir), rec);
 
     if (st.usage_scan == Scan::Eof) return false;
-    rec->cpu_usage = cpu_usage_percent(st.usage_utime, st.usage_stime, st.usage_start_ticks, boottime_seconds());
+    rec->cpu_usage =
+        cpu_usage_percent(st.usage_utime, st.usage_stime, st.usage_start_ticks, boottime_seconds());
 
     rec->socket_count = count_sockets(rec);
     return true;

@@ -19,13 +19,13 @@ namespace lumek::procinfo {
 inline constexpr uint32_t kMaxRecords = LUMEK_PROCESS_INFO_MAX;
 inline constexpr uint64_t kTicksPerSecond = 100;  // fixed, whatever the kernel's USER_HZ
 
-inline constexpr size_t kNameWindow = 127;     // bytes of the stat line the name is taken from
-inline constexpr size_t kStatLineMax = 1023;   // bytes of the stat line the numeric fields come from
-inline constexpr size_t kStatusLineMax = 1023; // bytes of one status or meminfo line
-inline constexpr size_t kExeMax = 1023;        // bytes of the exe link target
-inline constexpr size_t kCmdlineMax = 4095;    // bytes of the command line kept
-inline constexpr size_t kFdTargetMax = 319;    // bytes of one descriptor link target
-inline constexpr size_t kInodeTextMax = 31;    // characters of the inode text of a socket target
+inline constexpr size_t kNameWindow = 127;      // bytes of the stat line the name is taken from
+inline constexpr size_t kStatLineMax = 1023;    // bytes of the stat line the numeric fields come from
+inline constexpr size_t kStatusLineMax = 1023;  // bytes of one status or meminfo line
+inline constexpr size_t kExeMax = 1023;         // bytes of the exe link target
+inline constexpr size_t kCmdlineMax = 4095;     // bytes of the command line kept
+inline constexpr size_t kFdTargetMax = 319;     // bytes of one descriptor link target
+inline constexpr size_t kInodeTextMax = 31;     // characters of the inode text of a socket target
 
 // Message prefix handed to perror() when the stat file is gone at a reading step.
 inline constexpr const char kFopenErrorPrefix[] = "FOPEN ERROR ";
@@ -59,13 +59,13 @@ enum class Scan { Eof, Partial, Ok };
 struct StatFields {
     std::string name;  // between the first "(" and the last ")" of the name window
 
-    Scan tty_scan = Scan::Eof;       // reading of field 7
+    Scan tty_scan = Scan::Eof;  // reading of field 7
     int32_t tty_nr = 0;
-    Scan start_scan = Scan::Eof;     // reading of field 22
+    Scan start_scan = Scan::Eof;  // reading of field 22
     unsigned long long start_ticks = 0;
-    Scan time_scan = Scan::Eof;      // reading of fields 14 and 15
+    Scan time_scan = Scan::Eof;  // reading of fields 14 and 15
     unsigned long utime = 0, stime = 0;
-    Scan usage_scan = Scan::Eof;     // reading of fields 14 to 17 and 22
+    Scan usage_scan = Scan::Eof;  // reading of fields 14 to 17 and 22
     unsigned long usage_utime = 0, usage_stime = 0, cutime = 0, cstime = 0;
     unsigned long long usage_start_ticks = 0;
 };
@@ -81,7 +81,7 @@ bool parse_stat(std::string_view text, StatFields *out);
 struct StatusFields {
     bool has_state = false;  // a "State:" line with a letter at its 8th character
     char state_letter = 0;
-    int64_t ppid = 0;        // 0 when the line is missing
+    int64_t ppid = 0;  // 0 when the line is missing
     int32_t threads = 0;
     int32_t uid = 0;
     unsigned long vm_rss_kb = 0;

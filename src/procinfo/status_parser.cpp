@@ -16,20 +16,22 @@ struct StateEntry {
 
 // proc(5) letters the snapshot lists; any other letter (I, P, W, ...) is left out.
 constexpr StateEntry kStateTable[] = {
-    {'R', LUMEK_PROC_STATE_RUNNING},      {'T', LUMEK_PROC_STATE_STOPPED},
-    {'S', LUMEK_PROC_STATE_SLEEPING},     {'Z', LUMEK_PROC_STATE_ZOMBIE},
-    {'t', LUMEK_PROC_STATE_TRACING_STOP}, {'D', LUMEK_PROC_STATE_DISK_SLEEP},
+    {'R', LUMEK_PROC_STATE_RUNNING}, {'T', LUMEK_PROC_STATE_STOPPED},      {'S', LUMEK_PROC_STATE_SLEEPING},
+    {'Z', LUMEK_PROC_STATE_ZOMBIE},  {'t', LUMEK_PROC_STATE_TRACING_STOP}, {'D', LUMEK_PROC_STATE_DISK_SLEEP},
     {'X', LUMEK_PROC_STATE_DEAD},
 };
 
 // One line, bounded and NUL-terminated so that scanf stops where the line does.
 class Line {
-public:
+  public:
     explicit Line(std::string_view text) noexcept {
         len_ = text.size() < kStatusLineMax ? text.size() : kStatusLineMax;
         for (size_t i = 0; i < len_; ++i) {
             buf_[i] = text[i];
-            if (text[i] == '\0') { len_ = i; break; }
+            if (text[i] == '\0') {
+                len_ = i;
+                break;
+            }
         }
         buf_[len_] = '\0';
     }
@@ -40,13 +42,15 @@ public:
     const char *from(size_t offset) const noexcept { return offset <= len_ ? buf_ + offset : buf_ + len_; }
     size_t size() const noexcept { return len_; }
 
-private:
+  private:
     char buf_[kStatusLineMax + 1];
     size_t len_ = 0;
 };
 
 template <size_t N>
-constexpr size_t key_len(const char (&)[N]) { return N - 1; }
+constexpr size_t key_len(const char (&)[N]) {
+    return N - 1;
+}
 
 // Calls fn(line) for every line of @text, the newline kept as the line's last character.
 template <typename Fn>
@@ -72,7 +76,8 @@ void parse_status(std::string_view text, StatusFields *out) noexcept {
     bool seen_state = false, seen_ppid = false, seen_threads = false, seen_uid = false, seen_rss = false;
     for_each_line(text, [&](std::string_view raw) {
         // Most lines carry no wanted key: look at the key before copying the line.
-        if (raw.empty() || !(raw[0] == 'S' || raw[0] == 'P' || raw[0] == 'T' || raw[0] == 'U' || raw[0] == 'V'))
+        if (raw.empty() ||
+            !(raw[0] == 'S' || raw[0] == 'P' || raw[0] == 'T' || raw[0] == 'U' || raw[0] == 'V'))
             return;
         Line line(raw);
         if (!seen_state && line.starts_with(kKeyState, key_len(kKeyState))) {

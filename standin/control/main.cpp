@@ -80,9 +80,7 @@ int main(int argc, char **argv) {
     auto *protect = app.add_subcommand("protect", "Print a path's protection text");
     protect->add_option("path", path)->required();
     protect->add_flag("--sm", sm, "The _sm setters' store");
-    protect->callback([&] {
-        rc = print_text(lumek_standin_protection(path.c_str(), sm), "no protection");
-    });
+    protect->callback([&] { rc = print_text(lumek_standin_protection(path.c_str(), sm), "no protection"); });
 
     std::string name;
     auto *kmod = app.add_subcommand("kmod", "Tell whether a kernel module is protected");
@@ -143,8 +141,7 @@ int main(int argc, char **argv) {
     fset->callback([&] {
         has_code = code_opt->count() > 0;
         if (always) fault.times = -1;
-        if (has_code || !object.empty() || !object_hex.empty() || !message.empty())
-            fault.set_error = 1;
+        if (has_code || !object.empty() || !object_hex.empty() || !message.empty()) fault.set_error = 1;
         if (!object_hex.empty()) {
             if (!decode_hex(object_hex, fault.object, sizeof fault.object)) {
                 fprintf(stderr, "--object-hex: at most 256 bytes as hex digit pairs\n");
@@ -164,9 +161,8 @@ int main(int argc, char **argv) {
 
     auto *fclear = app.add_subcommand("clear-faults", "Clear one function's fault, or all");
     fclear->add_option("func", func);
-    fclear->callback([&] {
-        rc = lumek_standin_fault_clear(func.empty() ? nullptr : func.c_str()) == 0 ? 0 : 1;
-    });
+    fclear->callback(
+        [&] { rc = lumek_standin_fault_clear(func.empty() ? nullptr : func.c_str()) == 0 ? 0 : 1; });
 
     int64_t value = 0;
     auto *status = app.add_subcommand("status", "Set the framework status (0 disabled)");

@@ -97,8 +97,7 @@ char *lumek_standin_label(const char *path) {
 char *lumek_standin_protection(const char *path, int sm) {
     if (!path) return nullptr;
     return standin::guarded<char *>(nullptr, [&] {
-        return select_text("SELECT protect FROM protect WHERE path = ? AND sm = ?", key_of(path),
-                           sm, true);
+        return select_text("SELECT protect FROM protect WHERE path = ? AND sm = ?", key_of(path), sm, true);
     });
 }
 
@@ -171,9 +170,8 @@ char **lumek_standin_calls(const char *func, int *count) {
     return standin::guarded<char **>(nullptr, [&]() -> char ** {
         Session s;
         if (!s) return nullptr;
-        sqlite3_stmt *st =
-            func ? s->stmt("SELECT func, args FROM calls WHERE func = ? ORDER BY seq")
-                 : s->stmt("SELECT func, args FROM calls ORDER BY seq");
+        sqlite3_stmt *st = func ? s->stmt("SELECT func, args FROM calls WHERE func = ? ORDER BY seq")
+                                : s->stmt("SELECT func, args FROM calls ORDER BY seq");
         if (!st) return nullptr;
         if (func) sqlite3_bind_text(st, 1, func, -1, SQLITE_TRANSIENT);
         std::vector<std::string> lines;
@@ -238,8 +236,7 @@ int lumek_standin_fault_set(const char *func, const LumekStandinFault *fault) {
                        sqlite3_bind_int(st, 4, fault->err);
                        sqlite3_bind_int(st, 5, fault->set_error ? 1 : 0);
                        sqlite3_bind_int(st, 6, fault->code);
-                       sqlite3_bind_blob(st, 7, fault->object, sizeof fault->object,
-                                         SQLITE_TRANSIENT);
+                       sqlite3_bind_blob(st, 7, fault->object, sizeof fault->object, SQLITE_TRANSIENT);
                        sqlite3_bind_text(st, 8, message.c_str(), -1, SQLITE_TRANSIENT);
                    })
                    ? 0
@@ -251,14 +248,12 @@ int lumek_standin_fault_clear(const char *func) {
     return standin::guarded(-1, [&]() -> int {
         if (!func) {
             Session s;
-            return s && sqlite3_exec(s->db(), "DELETE FROM faults", nullptr, nullptr, nullptr) ==
-                            SQLITE_OK
+            return s && sqlite3_exec(s->db(), "DELETE FROM faults", nullptr, nullptr, nullptr) == SQLITE_OK
                        ? 0
                        : -1;
         }
-        return exec_simple("DELETE FROM faults WHERE func = ?", [&](sqlite3_stmt *st) {
-                   sqlite3_bind_text(st, 1, func, -1, SQLITE_TRANSIENT);
-               })
+        return exec_simple("DELETE FROM faults WHERE func = ?",
+                           [&](sqlite3_stmt *st) { sqlite3_bind_text(st, 1, func, -1, SQLITE_TRANSIENT); })
                    ? 0
                    : -1;
     });

@@ -43,8 +43,7 @@ bool ends_with_ko(const char *name) {
 }
 
 // Whether any program header is PT_INTERP. Entries that cannot be read end the scan.
-bool has_interpreter(const Reader &r, bool is64, uint64_t phoff, uint16_t phentsize,
-                     uint16_t phnum) {
+bool has_interpreter(const Reader &r, bool is64, uint64_t phoff, uint16_t phentsize, uint16_t phnum) {
     size_t min_size = is64 ? sizeof(Elf64_Phdr) : sizeof(Elf32_Phdr);
     if (phoff == 0 || phentsize < min_size) return false;
     unsigned char ent[sizeof(Elf64_Phdr)];
@@ -67,17 +66,20 @@ int classify_contents(const ReadAt &read_at, const char *name) {
     if (got >= 2 && h[0] == '#' && h[1] == '!') return kScript;
     if (got < EI_NIDENT || memcmp(h, ELFMAG, SELFMAG) != 0) return kOther;
     bool is64 = h[EI_CLASS] == ELFCLASS64;
-    if ((!is64 && h[EI_CLASS] != ELFCLASS32) ||
-        (h[EI_DATA] != ELFDATA2LSB && h[EI_DATA] != ELFDATA2MSB))
+    if ((!is64 && h[EI_CLASS] != ELFCLASS32) || (h[EI_DATA] != ELFDATA2LSB && h[EI_DATA] != ELFDATA2MSB))
         return kOther;
     if (got < (is64 ? sizeof(Elf64_Ehdr) : sizeof(Elf32_Ehdr))) return kOther;  // truncated
     Reader r{read_at, h[EI_DATA] == ELFDATA2MSB};
     uint16_t type = r.u16(h + offsetof(Elf64_Ehdr, e_type));
     switch (type) {
-    case ET_EXEC: return kProgram;
-    case ET_REL: return ends_with_ko(name) ? kKmodule : kOther;
-    case ET_DYN: break;
-    default: return kOther;
+        case ET_EXEC:
+            return kProgram;
+        case ET_REL:
+            return ends_with_ko(name) ? kKmodule : kOther;
+        case ET_DYN:
+            break;
+        default:
+            return kOther;
     }
     uint64_t phoff;
     uint16_t phentsize, phnum;
@@ -121,8 +123,8 @@ int parse_file_type(const char *path) {
         standin::ReadAt read_at = [fd](uint64_t off, void *buf, size_t len) -> size_t {
             size_t done = 0;
             while (done < len) {
-                ssize_t n = pread(fd, static_cast<char *>(buf) + done, len - done,
-                                  static_cast<off_t>(off + done));
+                ssize_t n =
+                    pread(fd, static_cast<char *>(buf) + done, len - done, static_cast<off_t>(off + done));
                 if (n < 0 && errno == EINTR) continue;
                 if (n <= 0) break;
                 done += static_cast<size_t>(n);

@@ -65,8 +65,7 @@ bool store_one(standin::Store &s, Table t, const std::string &key, const char *t
 }
 
 bool valid_text(Table t, const char *text) {
-    return t == Table::Exectl ? standin::valid_exectl_label(text)
-                              : standin::valid_protect_text(text);
+    return t == Table::Exectl ? standin::valid_exectl_label(text) : standin::valid_protect_text(text);
 }
 
 const char *invalid_reason(Table t) {
@@ -134,7 +133,7 @@ int set_batch(const char *func, Table t, const Rec *records, int count) {
     std::vector<Item> items;
     if (records && count > 0) items = read_batch(records, count);
     std::string a = (records || count <= 0) ? batch_args(items, std::is_same_v<Rec, TypedMarkRecord>)
-                                           : std::to_string(count) + ", NULL";
+                                            : std::to_string(count) + ", NULL";
     if (count < 0) a = std::to_string(count);
     if (auto f = standin::enter(func, a)) return standin::fault_result(*f);
     if (count < 0 || (!records && count > 0)) {
@@ -235,39 +234,32 @@ int lumek_exectl_set(const char *path, const char *label) {
 }
 
 int lumek_exectl_multi_set(MarkRecord *records, int count) {
-    return standin::guarded(-1, [&] {
-        return set_batch("lumek_exectl_multi_set", Table::Exectl, records, count);
-    });
+    return standin::guarded(
+        -1, [&] { return set_batch("lumek_exectl_multi_set", Table::Exectl, records, count); });
 }
 
 int lumek_exectl_multi_set_for_dpkg(TypedMarkRecord *records, int count) {
-    return standin::guarded(-1, [&] {
-        return set_batch("lumek_exectl_multi_set_for_dpkg", Table::Exectl, records, count);
-    });
+    return standin::guarded(
+        -1, [&] { return set_batch("lumek_exectl_multi_set_for_dpkg", Table::Exectl, records, count); });
 }
 
 int lumek_protect_set(const char *path, const char *protect) {
-    return standin::guarded(-1, [&] {
-        return set_one("lumek_protect_set", Table::Protect, path, protect);
-    });
+    return standin::guarded(-1, [&] { return set_one("lumek_protect_set", Table::Protect, path, protect); });
 }
 
 int lumek_protect_set_sm(const char *path, const char *protect) {
-    return standin::guarded(-1, [&] {
-        return set_one("lumek_protect_set_sm", Table::ProtectSm, path, protect);
-    });
+    return standin::guarded(-1,
+                            [&] { return set_one("lumek_protect_set_sm", Table::ProtectSm, path, protect); });
 }
 
 int lumek_protect_multi_set(MarkRecord *records, int count) {
-    return standin::guarded(-1, [&] {
-        return set_batch("lumek_protect_multi_set", Table::Protect, records, count);
-    });
+    return standin::guarded(
+        -1, [&] { return set_batch("lumek_protect_multi_set", Table::Protect, records, count); });
 }
 
 int lumek_protect_multi_set_sm(MarkRecord *records, int count) {
-    return standin::guarded(-1, [&] {
-        return set_batch("lumek_protect_multi_set_sm", Table::ProtectSm, records, count);
-    });
+    return standin::guarded(
+        -1, [&] { return set_batch("lumek_protect_multi_set_sm", Table::ProtectSm, records, count); });
 }
 
 int add_to_kmod_protect(const char *name) {
@@ -283,9 +275,7 @@ int add_to_kmod_protect_sm(const char *name) {
 }
 
 int remove_from_kmod_protect_sm(const char *name) {
-    return standin::guarded(-1, [&] {
-        return kmod_change("remove_from_kmod_protect_sm", name, false, 1);
-    });
+    return standin::guarded(-1, [&] { return kmod_change("remove_from_kmod_protect_sm", name, false, 1); });
 }
 
 }  // extern "C"

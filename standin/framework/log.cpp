@@ -18,13 +18,20 @@ std::string escape(const char *text, bool is_tag) {
     std::string out;
     for (const char *p = text; *p; ++p) {
         switch (*p) {
-        case '\\': out += "\\\\"; break;
-        case '\n': out += "\\n"; break;
-        case '\r': out += "\\r"; break;
-        case '|':
-            out += is_tag ? "\\|" : "|";
-            break;
-        default: out += *p;
+            case '\\':
+                out += "\\\\";
+                break;
+            case '\n':
+                out += "\\n";
+                break;
+            case '\r':
+                out += "\\r";
+                break;
+            case '|':
+                out += is_tag ? "\\|" : "|";
+                break;
+            default:
+                out += *p;
         }
     }
     return out;
@@ -55,10 +62,9 @@ extern "C" int lumek_log(int level, int flag, const char *func, const char *fmt,
         std::string text = format_text(fmt, ap);
         va_end(ap);
 
-        if (auto f = standin::enter("lumek_log", standin::args({std::to_string(level),
-                                                                std::to_string(flag),
-                                                                standin::quote(func),
-                                                                standin::quote(fmt)}))) {
+        if (auto f =
+                standin::enter("lumek_log", standin::args({std::to_string(level), std::to_string(flag),
+                                                           standin::quote(func), standin::quote(fmt)}))) {
             standin::apply_fault(*f);
             return f->ret;
         }

@@ -69,8 +69,7 @@ enum class Walk { Files, Entries, Everything };
 
 // Walks @dir without following links. Entries: one level, every entry. Files: regular
 // files at any depth. Everything: every path at any depth.
-bool walk(int dirfd, const std::string &dir, Walk mode, std::vector<std::string> &out,
-          int depth) {
+bool walk(int dirfd, const std::string &dir, Walk mode, std::vector<std::string> &out, int depth) {
     if (depth > 256) return true;  // deeper trees are not followed
     int fd = dirfd;
     DIR *d = fdopendir(fd);
@@ -93,8 +92,7 @@ bool walk(int dirfd, const std::string &dir, Walk mode, std::vector<std::string>
         if (mode != Walk::Entries && is_dir) subdirs.emplace_back(e->d_name);
     }
     for (const auto &s : subdirs) {
-        int sub = openat(fd, s.c_str(),
-                         O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+        int sub = openat(fd, s.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
         if (sub >= 0) walk(sub, join(dir, s.c_str()), mode, out, depth + 1);
     }
     closedir(d);
@@ -169,8 +167,7 @@ int path_is_reg(const char *path) {
 
 int path_is_same(const char *a, const char *b) {
     return guarded(0, [&]() -> int {
-        if (auto f = enter("path_is_same", standin::args({quote(a), quote(b)})))
-            return fault_result(*f);
+        if (auto f = enter("path_is_same", standin::args({quote(a), quote(b)}))) return fault_result(*f);
         if (!a || !b) {
             errno = EINVAL;
             return 0;
@@ -196,9 +193,8 @@ char *get_absolute_path(const char *path) {
 }
 
 char **get_file_list_from_dir(const char *dir, int *count) {
-    return guarded<char **>(nullptr, [&] {
-        return listing("get_file_list_from_dir", dir, count, Walk::Files);
-    });
+    return guarded<char **>(nullptr,
+                            [&] { return listing("get_file_list_from_dir", dir, count, Walk::Files); });
 }
 
 char **get_dir_list(const char *dir, int *count) {
@@ -206,9 +202,8 @@ char **get_dir_list(const char *dir, int *count) {
 }
 
 char **get_path_list_from_dir(const char *dir, int *count) {
-    return guarded<char **>(nullptr, [&] {
-        return listing("get_path_list_from_dir", dir, count, Walk::Everything);
-    });
+    return guarded<char **>(nullptr,
+                            [&] { return listing("get_path_list_from_dir", dir, count, Walk::Everything); });
 }
 
 }  // extern "C"

@@ -17,10 +17,10 @@ extern "C" {
 
 /* A scripted result for the next calls of one framework function. */
 typedef struct LumekStandinFault {
-    int times;          /* how many calls it applies to; -1: every call until cleared */
-    int ret;            /* value returned (pointer-returning calls return NULL) */
-    int err;            /* errno left behind; 0 leaves errno alone */
-    int set_error;      /* non-zero: fill the error record with the three fields below */
+    int times;     /* how many calls it applies to; -1: every call until cleared */
+    int ret;       /* value returned (pointer-returning calls return NULL) */
+    int err;       /* errno left behind; 0 leaves errno alone */
+    int set_error; /* non-zero: fill the error record with the three fields below */
     int32_t code;
     char object[256];   /* copied raw: it need not hold a NUL */
     char message[1024]; /* NUL-terminated */

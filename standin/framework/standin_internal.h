@@ -35,8 +35,8 @@ inline constexpr const char kMsgStore[] = "state store failure";
 // A scripted result for the next calls of one function.
 struct Fault {
     int ret = -1;
-    int err = 0;            // errno to leave; 0 leaves errno alone
-    bool set_error = false; // fill the error record
+    int err = 0;             // errno to leave; 0 leaves errno alone
+    bool set_error = false;  // fill the error record
     int32_t code = 0;
     char object[256] = {};  // raw: need not hold a NUL
     std::string message;
@@ -44,7 +44,7 @@ struct Fault {
 
 // One process's connection to the shared store. Use it only through a Session.
 class Store {
-public:
+  public:
     // The store of the current state directory, opened (and created) on first use and
     // reopened after fork or when the directory changes. NULL when it cannot be opened.
     // Only under a Session.
@@ -65,7 +65,7 @@ public:
 
     ~Store();
 
-private:
+  private:
     Store() = default;
     bool open(const std::string &dir);
     std::string dir_;
@@ -76,7 +76,7 @@ private:
 // Holds the process-wide store lock for its lifetime; the store is NULL when it could
 // not be opened. Calls nest on one thread.
 class Session {
-public:
+  public:
     Session();
     ~Session();
     Session(const Session &) = delete;
@@ -85,7 +85,7 @@ public:
     Store &operator*() const { return *store_; }
     explicit operator bool() const { return store_ != nullptr; }
 
-private:
+  private:
     std::recursive_mutex *lock_ = nullptr;
     Store *store_ = nullptr;
 };
@@ -99,7 +99,10 @@ void apply_fault(const Fault &f);
 std::optional<Fault> enter(const char *func, const std::string &args);
 
 // A fault's scripted integer result, after its side effects.
-inline int fault_result(const Fault &f) { apply_fault(f); return f.ret; }
+inline int fault_result(const Fault &f) {
+    apply_fault(f);
+    return f.ret;
+}
 
 // Runs a call's body so that no exception leaves the C edge.
 template <typename T, typename Fn>
@@ -113,7 +116,7 @@ T guarded(T fallback, Fn &&fn) noexcept {
 }
 
 // Argument formatting for the call log.
-std::string quote(const char *text);                 // "text" with escapes, or NULL
+std::string quote(const char *text);  // "text" with escapes, or NULL
 std::string quote_bounded(const char *text, size_t max);
 std::string args(std::initializer_list<std::string> parts);
 

@@ -84,8 +84,8 @@ int lumek_conf_add(void) {
 
 int lumek_conf_set(const char *key, int value) {
     return standin::guarded(-1, [&]() -> int {
-        if (auto f = standin::enter("lumek_conf_set",
-                                    standin::args({standin::quote(key), std::to_string(value)})))
+        if (auto f =
+                standin::enter("lumek_conf_set", standin::args({standin::quote(key), std::to_string(value)})))
             return standin::fault_result(*f);
         if (!key || !*key) {
             errno = EINVAL;

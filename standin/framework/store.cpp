@@ -17,7 +17,9 @@ namespace {
 // Leaked on purpose: stand-in calls may come from destructors at process exit.
 std::recursive_mutex *g_store_lock = new std::recursive_mutex;
 
-std::recursive_mutex &store_lock() { return *g_store_lock; }
+std::recursive_mutex &store_lock() {
+    return *g_store_lock;
+}
 
 struct Current {
     Store *store = nullptr;
@@ -79,7 +81,9 @@ Session::Session() {
     store_ = Store::get();
 }
 
-Session::~Session() { lock_->unlock(); }
+Session::~Session() {
+    lock_->unlock();
+}
 
 std::string state_dir() {
     const char *env = getenv(kStateDirEnv);
@@ -132,8 +136,7 @@ bool Store::open(const std::string &dir) {
     dir_ = dir;
     if (!make_dirs(dir)) return false;
     std::string file = dir + "/" + kDbFile;
-    if (sqlite3_open_v2(file.c_str(), &db_,
-                        SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX,
+    if (sqlite3_open_v2(file.c_str(), &db_, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX,
                         nullptr) != SQLITE_OK) {
         errno = EIO;
         return false;
@@ -142,9 +145,7 @@ bool Store::open(const std::string &dir) {
     // WAL lets readers in other processes go on while one writes; NORMAL skips the
     // fsync per commit, which a test stand-in does not need.
     if (exec_retrying(db_, "PRAGMA journal_mode=WAL; PRAGMA synchronous=NORMAL;") != SQLITE_OK ||
-        !transaction([this] {
-            return sqlite3_exec(db_, kSchema, nullptr, nullptr, nullptr) == SQLITE_OK;
-        })) {
+        !transaction([this] { return sqlite3_exec(db_, kSchema, nullptr, nullptr, nullptr) == SQLITE_OK; })) {
         errno = EIO;
         return false;
     }
@@ -195,8 +196,8 @@ void Store::record_call(const char *func, const std::string &args) {
 }
 
 std::optional<Fault> Store::take_fault(const char *func) {
-    sqlite3_stmt *st = stmt(
-        "SELECT remaining, ret, err, set_error, code, object, message FROM faults WHERE func = ?");
+    sqlite3_stmt *st =
+        stmt("SELECT remaining, ret, err, set_error, code, object, message FROM faults WHERE func = ?");
     if (!st) return std::nullopt;
     sqlite3_bind_text(st, 1, func, -1, SQLITE_TRANSIENT);
     if (sqlite3_step(st) != SQLITE_ROW) {
@@ -212,8 +213,7 @@ std::optional<Fault> Store::take_fault(const char *func) {
     const void *obj = sqlite3_column_blob(st, 5);
     int obj_len = sqlite3_column_bytes(st, 5);
     if (obj && obj_len > 0)
-        memcpy(f.object, obj, static_cast<size_t>(obj_len) < sizeof f.object ? obj_len
-                                                                               : sizeof f.object);
+        memcpy(f.object, obj, static_cast<size_t>(obj_len) < sizeof f.object ? obj_len : sizeof f.object);
     const unsigned char *msg = sqlite3_column_text(st, 6);
     if (msg) f.message = reinterpret_cast<const char *>(msg);
     sqlite3_reset(st);

@@ -19,7 +19,8 @@ int main(void) {
         failures++;
     }
     int32_t result = 12345;
-    if (lumek_whlist_process_dbus_method(NULL, NULL, &result) != NULL || result != LUMEK_WHLIST_ERR_INVALID_ARG) {
+    if (lumek_whlist_process_dbus_method(NULL, NULL, &result) != NULL ||
+        result != LUMEK_WHLIST_ERR_INVALID_ARG) {
         fprintf(stderr, "NULL method name not refused\n");
         failures++;
     }

@@ -21,7 +21,9 @@ constexpr const char kName[] = "com.vorda.lumek";
 constexpr const char kPath[] = "/whlist";
 constexpr const char kControl[] = "com.vorda.lumek.whlist.Test";
 
-bool in_sandbox() { return getenv("LUMEK_SANDBOX") != nullptr; }
+bool in_sandbox() {
+    return getenv("LUMEK_SANDBOX") != nullptr;
+}
 
 // One call on the control interface; fails the test when the daemon refuses it.
 void control(const char *method, GVariant *params) {
@@ -60,7 +62,7 @@ std::vector<std::string> log_lines() {
 }
 
 class DbusClient : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         if (!in_sandbox()) GTEST_SKIP() << "*** SKIPPED: needs lumek-sandbox (private bus and daemon) ***";
     }
@@ -84,17 +86,17 @@ TEST_F(DbusClient, SuccessReturnsTheReplyAndLeavesResultUntouched) {
 
 TEST_F(DbusClient, TheDaemonReceivesTheMethodAndArgumentsUnchanged) {
     control("Reset", nullptr);
-    GVariant *reply = lumek_whlist_process_dbus_method("lumek_whlist_load", g_variant_new("(is)", -3, "/usr/lib"),
-                                                       nullptr);
+    GVariant *reply =
+        lumek_whlist_process_dbus_method("lumek_whlist_load", g_variant_new("(is)", -3, "/usr/lib"), nullptr);
     ASSERT_NE(reply, nullptr);
     g_variant_unref(reply);
 
     GError *err = nullptr;
     GDBusConnection *c = g_bus_get_sync(G_BUS_TYPE_SYSTEM, nullptr, &err);
     ASSERT_NE(c, nullptr);
-    GVariant *calls = g_dbus_connection_call_sync(c, kName, kPath, kControl, "GetCalls", nullptr,
-                                                  G_VARIANT_TYPE("(a(sv))"), G_DBUS_CALL_FLAGS_NONE, 10000,
-                                                  nullptr, &err);
+    GVariant *calls =
+        g_dbus_connection_call_sync(c, kName, kPath, kControl, "GetCalls", nullptr, G_VARIANT_TYPE("(a(sv))"),
+                                    G_DBUS_CALL_FLAGS_NONE, 10000, nullptr, &err);
     ASSERT_NE(calls, nullptr) << err->message;
     gchar *text = g_variant_print(calls, FALSE);
     EXPECT_STREQ(text, "([('lumek_whlist_load', <(-3, '/usr/lib')>)],)");
@@ -151,8 +153,9 @@ TEST_F(DbusClient, ErrorWithoutMessageMapsTheCodeAndKeepsTheBuffer) {
     for (bool with_body : {false, true}) {  // no body at all, and an empty message
         inject_error("lumek_whlist_export", "VORDA.LUMEK.DATABASE.ERR", "", with_body);
         int32_t rc = 0;
-        EXPECT_EQ(lumek_whlist_process_dbus_method("lumek_whlist_export", g_variant_new("(is)", 0, "/tmp/y"), &rc),
-                  nullptr);
+        EXPECT_EQ(
+            lumek_whlist_process_dbus_method("lumek_whlist_export", g_variant_new("(is)", 0, "/tmp/y"), &rc),
+            nullptr);
         EXPECT_EQ(rc, -1004);
         EXPECT_STREQ(lumek_whlist_last_err(), "earlier text");
         EXPECT_EQ(log_lines().size(), logged);
@@ -220,7 +223,8 @@ TEST(DbusClientNoOwner, BusAnswersWithItsOwnErrorWhichIsUnknown) {
     std::string cmd = std::string("LUMEK_TEST_NO_OWNER=1 ") + LUMEK_BIN_DIR +
                       "/lumek-sandbox --no-daemon -- /proc/" + std::to_string(getpid()) +
                       "/exe --gtest_filter=DbusClientNoOwner.*";
-    if (access(LUMEK_BIN_DIR "/lumek-sandbox", X_OK) != 0) GTEST_SKIP() << "*** SKIPPED: no lumek-sandbox ***";
+    if (access(LUMEK_BIN_DIR "/lumek-sandbox", X_OK) != 0)
+        GTEST_SKIP() << "*** SKIPPED: no lumek-sandbox ***";
     EXPECT_EQ(system(cmd.c_str()), 0);
 }
 

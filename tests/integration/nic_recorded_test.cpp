@@ -110,16 +110,16 @@ class RecordingTc {
 
 // Runs @body in a child with a private mount namespace and the recording tc installed.
 // Skips when namespaces are refused.
-#define WITH_RECORDING_TC(tc, ...)                                    \
-    do {                                                              \
-        int st_ = lumek_test::run_in_namespaces(CLONE_NEWNS, [&] {    \
-            RecordingTc tc;                                           \
-            if (!tc.install()) return 1;                              \
-            [&] { __VA_ARGS__; }();                                   \
-            return 0;                                                 \
-        });                                                           \
-        LUMEK_SKIP_IF_REFUSED(st_);                                   \
-        EXPECT_EQ(st_, 0);                                            \
+#define WITH_RECORDING_TC(tc, ...)                                 \
+    do {                                                           \
+        int st_ = lumek_test::run_in_namespaces(CLONE_NEWNS, [&] { \
+            RecordingTc tc;                                        \
+            if (!tc.install()) return 1;                           \
+            [&] { __VA_ARGS__; }();                                \
+            return 0;                                              \
+        });                                                        \
+        LUMEK_SKIP_IF_REFUSED(st_);                                \
+        EXPECT_EQ(st_, 0);                                         \
     } while (0)
 
 // The command lines the library must run, as the recording tc logs them.
@@ -278,9 +278,9 @@ TEST(NicRecorded, HostileOrImpossibleNamesAreRefusedAsMissingDevicesWithoutRunni
     WITH_RECORDING_TC(tc, {
         const std::string sixteen(16, 'x');
         const std::string planted = tc.dir() + "/p";
-        for (const std::string name : {"lo;touch " + planted, sixteen, std::string(".."),
-                                       std::string("."), std::string("a b"), std::string(""),
-                                       std::string("eth0:1"), std::string("a/b"), std::string("a\nb")}) {
+        for (const std::string name :
+             {"lo;touch " + planted, sixteen, std::string(".."), std::string("."), std::string("a b"),
+              std::string(""), std::string("eth0:1"), std::string("a/b"), std::string("a\nb")}) {
             for (int32_t mode : {1, 2, 3}) {
                 int32_t set_rc = 0, clr_rc = 0;
                 std::string want = "Cannot find device " + name + "\n";

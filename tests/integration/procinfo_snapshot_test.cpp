@@ -43,7 +43,7 @@ constexpr int kInNamespaces = CLONE_NEWPID | CLONE_NEWNS;
 // One snapshot and everything it hands to the caller. One spare record past the cap holds a
 // pattern that must survive the call.
 class Snapshot {
-public:
+  public:
     Snapshot() : recs_(static_cast<ProcessInfo *>(calloc(LUMEK_PROCESS_INFO_MAX + 1, sizeof(ProcessInfo)))) {
         memset(&recs_[LUMEK_PROCESS_INFO_MAX], 0xAB, sizeof(ProcessInfo));
     }
@@ -77,7 +77,7 @@ public:
         return out;
     }
 
-private:
+  private:
     ProcessInfo *recs_;
     uint32_t count_ = 0;
 };
@@ -111,7 +111,8 @@ pid_t spawn(const std::function<void(int ready_fd)> &setup) {
     }
     close(p[1]);
     char c;
-    while (read(p[0], &c, 1) > 0 || errno == EINTR) {}
+    while (read(p[0], &c, 1) > 0 || errno == EINTR) {
+    }
     close(p[0]);
     wait_until_settled(pid);
     return pid;
@@ -119,7 +120,8 @@ pid_t spawn(const std::function<void(int ready_fd)> &setup) {
 
 void reap(pid_t pid) {
     kill(pid, SIGKILL);
-    while (waitpid(pid, nullptr, 0) < 0 && errno == EINTR) {}
+    while (waitpid(pid, nullptr, 0) < 0 && errno == EINTR) {
+    }
 }
 
 std::string link_target(const std::string &path) {
@@ -128,7 +130,9 @@ std::string link_target(const std::string &path) {
     return n < 0 ? std::string() : std::string(buf, static_cast<size_t>(n));
 }
 
-std::string self_exe() { return link_target("/proc/self/exe"); }
+std::string self_exe() {
+    return link_target("/proc/self/exe");
+}
 
 std::string real_path(const char *path) {
     char buf[PATH_MAX];
@@ -321,7 +325,8 @@ TEST(ProcessSnapshot, StatesAndThreadCounts) {
         pid_t zombie = fork();
         if (zombie == 0) _exit(0);
         siginfo_t info{};
-        EXPECT_EQ(waitid(P_PID, static_cast<id_t>(zombie), &info, WEXITED | WNOWAIT), 0);  // exited, not reaped
+        EXPECT_EQ(waitid(P_PID, static_cast<id_t>(zombie), &info, WEXITED | WNOWAIT),
+                  0);  // exited, not reaped
         pid_t threaded = spawn([](int) {
             for (int i = 0; i < 3; ++i) {
                 pthread_t t;
@@ -339,9 +344,15 @@ TEST(ProcessSnapshot, StatesAndThreadCounts) {
         EXPECT_NE(s, nullptr);
         EXPECT_NE(t, nullptr);
         EXPECT_NE(m, nullptr);
-        if (self) { EXPECT_EQ(self->state, LUMEK_PROC_STATE_RUNNING); }  // it is the one reading
-        if (s) { EXPECT_EQ(s->state, LUMEK_PROC_STATE_SLEEPING); }
-        if (t) { EXPECT_EQ(t->state, LUMEK_PROC_STATE_STOPPED); }
+        if (self) {
+            EXPECT_EQ(self->state, LUMEK_PROC_STATE_RUNNING);
+        }  // it is the one reading
+        if (s) {
+            EXPECT_EQ(s->state, LUMEK_PROC_STATE_SLEEPING);
+        }
+        if (t) {
+            EXPECT_EQ(t->state, LUMEK_PROC_STATE_STOPPED);
+        }
         if (m) {
             EXPECT_EQ(m->state, LUMEK_PROC_STATE_SLEEPING);
             EXPECT_EQ(m->thread_count, 4);
@@ -416,7 +427,9 @@ TEST(ProcessSnapshot, ProcessWithoutDescriptorsHasOneNullTarget) {
         if (p) {
             EXPECT_EQ(p->fd_count, 0);
             EXPECT_NE(p->fd_targets, nullptr);
-            if (p->fd_targets) { EXPECT_EQ(p->fd_targets[0], nullptr); }
+            if (p->fd_targets) {
+                EXPECT_EQ(p->fd_targets[0], nullptr);
+            }
             EXPECT_EQ(p->socket_count, 0);
         }
         reap(child);
@@ -433,7 +446,9 @@ namespace {
 // A network namespace of the calling process's own, its loopback up, so that the socket
 // tables hold only the test's sockets. (Entered from inside the pid namespace: a helper
 // process started between the two unshares would become the pid namespace's init.)
-bool enter_private_net() { return unshare(CLONE_NEWNET) == 0 && lumek_test::bring_loopback_up(); }
+bool enter_private_net() {
+    return unshare(CLONE_NEWNET) == 0 && lumek_test::bring_loopback_up();
+}
 
 int bound_socket(int family, int type) {
     int fd = socket(family, type, 0);
@@ -477,11 +492,15 @@ TEST(ProcessSnapshot, SocketCountsTcpAndUdpOverIpv4Only) {
         EXPECT_EQ(snap.take(), 0);
         const ProcessInfo *p4 = snap.find(v4);
         EXPECT_NE(p4, nullptr);
-        if (p4) { EXPECT_EQ(p4->socket_count, 3); }
+        if (p4) {
+            EXPECT_EQ(p4->socket_count, 3);
+        }
         if (have_v6) {
             const ProcessInfo *p6 = snap.find(v6);
             EXPECT_NE(p6, nullptr);
-            if (p6) { EXPECT_EQ(p6->socket_count, 0); }
+            if (p6) {
+                EXPECT_EQ(p6->socket_count, 0);
+            }
         } else {
             fprintf(stderr, "*** IPv6 loopback unavailable: IPv6-only case not checked ***\n");
         }
@@ -498,7 +517,7 @@ namespace {
 // A stand-in /proc: a tmpfs whose pid entries and meminfo lead into a real proc mounted
 // aside, and whose net/tcp and net/udp are what the test says (absent when null).
 class FakeProc {
-public:
+  public:
     FakeProc() {
         char dir[] = "/tmp/lumek-realproc-XXXXXX";
         if (mkdtemp(dir)) real_ = dir;
@@ -535,7 +554,7 @@ public:
         return true;
     }
 
-private:
+  private:
     std::string real_;
     bool ok_ = false;
     bool layered_ = false;
@@ -581,15 +600,17 @@ TEST(ProcessSnapshot, SocketInodeIsMatchedByItsColumnAndMissingTablesGiveMinusOn
         // The tcp socket's inode appears in a line, but inside other columns only (port,
         // and an inode with one more digit): it is not in the table.
         std::string decoy = std::string(kTableHeader) + "   0: 0100007F:" + tcp_inode +
-                            " 00000000:0000 0A 00000000:00000000 00:00000000 00000000     0        0 9" + tcp_inode +
-                            " 1 0000000000000000 100 0 0 10 0\n";
+                            " 00000000:0000 0A 00000000:00000000 00:00000000 00000000     0        0 9" +
+                            tcp_inode + " 1 0000000000000000 100 0 0 10 0\n";
         EXPECT_TRUE(fake.layer(decoy.c_str(), real_udp.c_str()));
         {
             Snapshot snap;
             EXPECT_EQ(snap.take(), 0);
             const ProcessInfo *p = snap.find(both);
             EXPECT_NE(p, nullptr);
-            if (p) { EXPECT_EQ(p->socket_count, 1); }  // the udp socket alone
+            if (p) {
+                EXPECT_EQ(p->socket_count, 1);
+            }  // the udp socket alone
         }
 
         // No tcp table: every process with a socket descriptor gets -1 and is still listed.
@@ -601,9 +622,15 @@ TEST(ProcessSnapshot, SocketInodeIsMatchedByItsColumnAndMissingTablesGiveMinusOn
             EXPECT_NE(b, nullptr);
             EXPECT_NE(t, nullptr);
             EXPECT_NE(n, nullptr);
-            if (b) { EXPECT_EQ(b->socket_count, -1); }
-            if (t) { EXPECT_EQ(t->socket_count, -1); }
-            if (n) { EXPECT_EQ(n->socket_count, 0); }
+            if (b) {
+                EXPECT_EQ(b->socket_count, -1);
+            }
+            if (t) {
+                EXPECT_EQ(t->socket_count, -1);
+            }
+            if (n) {
+                EXPECT_EQ(n->socket_count, 0);
+            }
         }
 
         // No udp table: it is consulted only for sockets that tcp does not list.
@@ -612,8 +639,12 @@ TEST(ProcessSnapshot, SocketInodeIsMatchedByItsColumnAndMissingTablesGiveMinusOn
             Snapshot snap;
             EXPECT_EQ(snap.take(), 0);
             const ProcessInfo *b = snap.find(both), *t = snap.find(tcp_only);
-            if (b) { EXPECT_EQ(b->socket_count, -1); }
-            if (t) { EXPECT_EQ(t->socket_count, 1); }
+            if (b) {
+                EXPECT_EQ(b->socket_count, -1);
+            }
+            if (t) {
+                EXPECT_EQ(t->socket_count, 1);
+            }
         }
         reap(both);
         reap(tcp_only);
@@ -684,7 +715,8 @@ TEST(ProcessSnapshot, StopsAt1024Records) {
             if (pid == 0) {
                 close(gate[1]);
                 char c;
-                while (read(gate[0], &c, 1) < 0 && errno == EINTR) {}
+                while (read(gate[0], &c, 1) < 0 && errno == EINTR) {
+                }
                 _exit(0);
             }
             if (pid < 0) break;
@@ -703,7 +735,8 @@ TEST(ProcessSnapshot, StopsAt1024Records) {
         EXPECT_EQ(pids.size(), 1024u);
         close(gate[1]);
         for (pid_t pid : kids)
-            while (waitpid(pid, nullptr, 0) < 0 && errno == EINTR) {}
+            while (waitpid(pid, nullptr, 0) < 0 && errno == EINTR) {
+            }
         return 0;
     });
     LUMEK_SKIP_IF_REFUSED(st);
@@ -733,7 +766,9 @@ TEST(ProcessSnapshot, AgreesWithPsInAPrivatePidNamespace) {
     EXPECT_EQ(st, 0);
 }
 
-TEST(ProcessSnapshot, AgreesWithPsOnTheWholeMachine) { compare_with_ps(); }
+TEST(ProcessSnapshot, AgreesWithPsOnTheWholeMachine) {
+    compare_with_ps();
+}
 
 TEST(ProcessSnapshot, NoKernelThreadsAndOwnRecordIsRight) {
     Snapshot snap;

@@ -40,16 +40,13 @@ std::string standin(std::vector<std::string> args) {
     while (rc == 0 && (n = read(fds[0], buf, sizeof buf)) > 0) out.append(buf, n);
     close(fds[0]);
     int st = 0;
-    if (rc != 0 || waitpid(pid, &st, 0) != pid || !WIFEXITED(st) || WEXITSTATUS(st) != 0)
-        return "<failed>";
+    if (rc != 0 || waitpid(pid, &st, 0) != pid || !WIFEXITED(st) || WEXITSTATUS(st) != 0) return "<failed>";
     return out;
 }
 
 class StandinLog : public ::testing::Test {
-protected:
-    void SetUp() override {
-        dir_ = scratch_.path();
-    }
+  protected:
+    void SetUp() override { dir_ = scratch_.path(); }
     lumek_test::ScratchDir scratch_;
     std::string dir_;
 };

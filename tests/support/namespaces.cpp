@@ -83,7 +83,8 @@ int run_in_namespaces(int clone_flags, const std::function<int()> &fn) {
     if (init < 0) _exit(1);
     if (init > 0) _exit(wait_for(init));
     prctl(PR_SET_PDEATHSIG, SIGKILL);
-    if (mount("proc", "/proc", "proc", MS_NOSUID | MS_NODEV | MS_NOEXEC, nullptr) != 0) _exit(kNamespacesRefused);
+    if (mount("proc", "/proc", "proc", MS_NOSUID | MS_NODEV | MS_NOEXEC, nullptr) != 0)
+        _exit(kNamespacesRefused);
     _exit(run_child(fn));
 }
 

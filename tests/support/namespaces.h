@@ -32,8 +32,8 @@ bool bind_mount(const char *source, const char *target);
 
 }  // namespace lumek_test
 
-#define LUMEK_SKIP_IF_REFUSED(status)                                                        \
-    do {                                                                                     \
-        if ((status) == ::lumek_test::kNamespacesRefused)                                     \
-            GTEST_SKIP() << "*** SKIPPED: private namespaces refused (needs root) ***";       \
+#define LUMEK_SKIP_IF_REFUSED(status)                                                   \
+    do {                                                                                \
+        if ((status) == ::lumek_test::kNamespacesRefused)                               \
+            GTEST_SKIP() << "*** SKIPPED: private namespaces refused (needs root) ***"; \
     } while (0)

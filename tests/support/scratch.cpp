@@ -48,7 +48,8 @@ std::string stderr_of(const std::function<void()> &fn) {
     std::string text;
     char buf[4096];
     off_t off = 0;
-    for (ssize_t n; (n = pread(mem, buf, sizeof buf, off)) > 0; off += n) text.append(buf, static_cast<size_t>(n));
+    for (ssize_t n; (n = pread(mem, buf, sizeof buf, off)) > 0; off += n)
+        text.append(buf, static_cast<size_t>(n));
     close(mem);
     return text;
 }

@@ -9,7 +9,7 @@ namespace lumek_test {
 // A fresh directory for a test's files, plus a fresh stand-in state directory beside it
 // (LUMEK_STANDIN_DIR points there), both removed again when the object goes.
 class ScratchDir {
-public:
+  public:
     ScratchDir();
     ~ScratchDir();
     ScratchDir(const ScratchDir &) = delete;
@@ -18,7 +18,7 @@ public:
     const std::string &path() const { return work_; }
     const std::string &state_dir() const { return state_; }
 
-private:
+  private:
     std::string root_, work_, state_;
 };
 

@@ -24,7 +24,9 @@ Error remote(const char *name, const char *message) {
     return Error(g_dbus_error_new_for_dbus_error(name, message));
 }
 
-void set_buffer(const char *text) { snprintf(lumek::last_error_buffer(), lumek::kLastErrorSize, "%s", text); }
+void set_buffer(const char *text) {
+    snprintf(lumek::last_error_buffer(), lumek::kLastErrorSize, "%s", text);
+}
 
 TEST(DbusErrorMapping, EveryTableNameMapsToItsCodeAndWritesTheStrippedMessage) {
     const std::pair<const char *, int32_t> table[] = {
@@ -50,9 +52,9 @@ TEST(DbusErrorMapping, EveryTableNameMapsToItsCodeAndWritesTheStrippedMessage) {
 }
 
 TEST(DbusErrorMapping, NamesThatOnlyResembleTableEntriesAreUnknown) {
-    for (const char *name : {"vorda.lumek.disabled", "VORDA.LUMEK.DISABLED.X", "VORDA.LUMEK.DISABLE",
-                             "VORDA.LUMEK.Disabled", "VORDA.LUMEK.OK.", "org.freedesktop.DBus.Error.ServiceUnknown",
-                             "VORDA.LUMEK.ERR"}) {
+    for (const char *name :
+         {"vorda.lumek.disabled", "VORDA.LUMEK.DISABLED.X", "VORDA.LUMEK.DISABLE", "VORDA.LUMEK.Disabled",
+          "VORDA.LUMEK.OK.", "org.freedesktop.DBus.Error.ServiceUnknown", "VORDA.LUMEK.ERR"}) {
         Error e = remote(name, "x");
         EXPECT_EQ(lumek_whlist_handling_dbus_error(e.get()), -1011) << name;
     }
@@ -139,7 +141,8 @@ TEST(DbusClient, RefusesBadMethodNamesAndNonTupleParametersWithoutTouchingTheBus
     EXPECT_EQ(result, -1007);
     result = 1;
     // A floating non-tuple is consumed (the leak checker would see it otherwise).
-    EXPECT_EQ(lumek_whlist_process_dbus_method("lumek_whlist_load_all", g_variant_new_int32(3), &result), nullptr);
+    EXPECT_EQ(lumek_whlist_process_dbus_method("lumek_whlist_load_all", g_variant_new_int32(3), &result),
+              nullptr);
     EXPECT_EQ(result, -1007);
     EXPECT_STREQ(lumek_whlist_last_err(), strerror(EINVAL));
 }
@@ -148,7 +151,8 @@ TEST(DbusClient, UnreachableBusGivesNullAndZeroAndConsumesTheParameters) {
     setenv("DBUS_SYSTEM_BUS_ADDRESS", "unix:path=/nonexistent/bus", 1);
     set_buffer("untouched");
     int32_t result = 99;
-    GVariant *reply = lumek_whlist_process_dbus_method("lumek_whlist_load", g_variant_new("(is)", 1, "x"), &result);
+    GVariant *reply =
+        lumek_whlist_process_dbus_method("lumek_whlist_load", g_variant_new("(is)", 1, "x"), &result);
     EXPECT_EQ(reply, nullptr);
     EXPECT_EQ(result, 0);
     EXPECT_STREQ(lumek_whlist_last_err(), "untouched");

@@ -15,10 +15,8 @@
 namespace {
 
 class ErrorRecord : public ::testing::Test {
-protected:
-    void SetUp() override {
-        dir_ = scratch_.path();
-    }
+  protected:
+    void SetUp() override { dir_ = scratch_.path(); }
     lumek_test::ScratchDir scratch_;
     std::string dir_;
 };

@@ -14,10 +14,12 @@ using namespace lumek::procinfo;
 namespace {
 
 // A stat line as the kernel writes it, with the fields that matter settable.
-std::string stat_line(const std::string &name, const std::string &tty = "34817", const std::string &utime = "250",
-                      const std::string &stime = "130", const std::string &start = "987654") {
+std::string stat_line(const std::string &name, const std::string &tty = "34817",
+                      const std::string &utime = "250", const std::string &stime = "130",
+                      const std::string &start = "987654") {
     return "4242 (" + name + ") S 1 4242 4242 " + tty + " 4242 4194560 1000 0 0 0 " + utime + " " + stime +
-           " 7 9 20 0 3 0 " + start + " 123456789 2000 18446744073709551615 1 1 0 0 0 0 0 0 0 0 0 0 17 1 0 0 0 0 0\n";
+           " 7 9 20 0 3 0 " + start +
+           " 123456789 2000 18446744073709551615 1 1 0 0 0 0 0 0 0 0 0 0 17 1 0 0 0 0 0\n";
 }
 
 const char kStatus[] =
@@ -39,8 +41,8 @@ const char kTcpHeader[] =
     "  sl  local_address rem_address   st tx_queue rx_queue tr tm->when retrnsmt   uid  timeout inode\n";
 
 std::string tcp_line(const std::string &local, const std::string &inode) {
-    return "   0: " + local + " 00000000:0000 0A 00000000:00000000 00:00000000 00000000     0        0 " + inode +
-           " 1 0000000000000000 100 0 0 10 0\n";
+    return "   0: " + local + " 00000000:0000 0A 00000000:00000000 00:00000000 00000000     0        0 " +
+           inode + " 1 0000000000000000 100 0 0 10 0\n";
 }
 
 }  // namespace
@@ -175,14 +177,16 @@ TEST(ProcStatus, OrdinaryText) {
 }
 
 TEST(ProcStatus, StateLettersMapToTheirCodes) {
-    const std::pair<char, int> table[] = {{'R', 0}, {'T', 1}, {'S', 2}, {'Z', 3}, {'t', 4}, {'D', 5}, {'X', 6}};
+    const std::pair<char, int> table[] = {{'R', 0}, {'T', 1}, {'S', 2}, {'Z', 3},
+                                          {'t', 4}, {'D', 5}, {'X', 6}};
     for (auto [letter, code] : table) {
         StatusFields s;
         parse_status(std::string("State:\t") + letter + " (whatever)\n", &s);
         ASSERT_TRUE(s.has_state);
         EXPECT_EQ(state_code(s.state_letter), code) << letter;
     }
-    for (char other : {'I', 'P', 'W', 'K', 'x', ' ', '\n', '\0'}) EXPECT_EQ(state_code(other), -1) << int(other);
+    for (char other : {'I', 'P', 'W', 'K', 'x', ' ', '\n', '\0'})
+        EXPECT_EQ(state_code(other), -1) << int(other);
 }
 
 TEST(ProcStatus, MissingLinesLeaveZerosAndNoState) {
@@ -211,7 +215,8 @@ TEST(ProcStatus, StateLineTooShortHasNoLetter) {
 
 TEST(ProcStatus, FirstMatchingLineWinsAndKeysNeedTheirColon) {
     StatusFields s;
-    parse_status("PPidx:\t5\nPPid 6\nPPid:\t7\nPPid:\t8\nUids:\t9\nUid:\t10\t11\nThreads:\t2\nThreads:\t3\n", &s);
+    parse_status("PPidx:\t5\nPPid 6\nPPid:\t7\nPPid:\t8\nUids:\t9\nUid:\t10\t11\nThreads:\t2\nThreads:\t3\n",
+                 &s);
     EXPECT_EQ(s.ppid, 7);
     EXPECT_EQ(s.uid, 10);
     EXPECT_EQ(s.threads, 2);
@@ -222,7 +227,8 @@ TEST(ProcStatus, FirstMatchingLineWinsAndKeysNeedTheirColon) {
 
 TEST(ProcStatus, HostileValues) {
     StatusFields s;
-    parse_status("PPid:\t12345678901234567890\nThreads:\t-3\nUid:\tabc\nVmRSS:\t99999999999999999999999999 kB\n", &s);
+    parse_status(
+        "PPid:\t12345678901234567890\nThreads:\t-3\nUid:\tabc\nVmRSS:\t99999999999999999999999999 kB\n", &s);
     EXPECT_EQ(s.ppid, 123456789);  // nine characters at most
     EXPECT_EQ(s.threads, -3);
     EXPECT_EQ(s.uid, 0);
@@ -254,8 +260,9 @@ TEST(ProcMeminfo, TotalAndItsFallbacks) {
 TEST(ProcNetTable, InodeColumnIsMatchedExactly) {
     std::unordered_set<uint64_t> inodes;
     // Port 0x1234 and inode 51234 both hold "1234" as text; only the inode column counts.
-    parse_net_table(std::string(kTcpHeader) + tcp_line("0100007F:1234", "51234") + tcp_line("00000000:0016", "12"),
-                    &inodes);
+    parse_net_table(
+        std::string(kTcpHeader) + tcp_line("0100007F:1234", "51234") + tcp_line("00000000:0016", "12"),
+        &inodes);
     EXPECT_EQ(inodes, (std::unordered_set<uint64_t>{51234, 12}));
     EXPECT_EQ(inodes.count(1234), 0u);
     EXPECT_EQ(inodes.count(5123), 0u);
@@ -312,8 +319,8 @@ TEST(ProcArithmetic, WholeSecondsAtOneHundredTicks) {
 }
 
 TEST(ProcArithmetic, NoLifeYetMeansNoUsage) {
-    EXPECT_DOUBLE_EQ(cpu_usage_percent(500, 0, 1099, 10), 0.0);   // started this very second
-    EXPECT_DOUBLE_EQ(cpu_usage_percent(500, 0, 5000, 10), 0.0);   // start after "now"
+    EXPECT_DOUBLE_EQ(cpu_usage_percent(500, 0, 1099, 10), 0.0);  // started this very second
+    EXPECT_DOUBLE_EQ(cpu_usage_percent(500, 0, 5000, 10), 0.0);  // start after "now"
     EXPECT_DOUBLE_EQ(cpu_usage_percent(500, 0, ULLONG_MAX, 10), 0.0);
 }
 

@@ -18,10 +18,8 @@
 namespace {
 
 class Control : public ::testing::Test {
-protected:
-    void SetUp() override {
-        dir_ = scratch_.path();
-    }
+  protected:
+    void SetUp() override { dir_ = scratch_.path(); }
 
     // Runs lumek-standin with @args; returns its standard output, "<exit N>" on failure.
     static std::string standin(std::vector<std::string> args) {
@@ -54,9 +52,7 @@ protected:
 };
 
 TEST_F(Control, CommandFaultHitsTheNextCallsOnlyNTimes) {
-    ASSERT_EQ(standin({"fault", "lumek_set_func_status", "--times", "2", "--ret", "-7",
-                       "--errno", "5"}),
-              "");
+    ASSERT_EQ(standin({"fault", "lumek_set_func_status", "--times", "2", "--ret", "-7", "--errno", "5"}), "");
     errno = 0;
     EXPECT_EQ(lumek_set_func_status(1, 1), -7);
     EXPECT_EQ(errno, 5);
@@ -92,8 +88,8 @@ TEST_F(Control, PointerCallsReturnNullUnderAFault) {
 
 TEST_F(Control, ErrorRecordObjectMayLackItsNul) {
     std::string object(256, 'A');
-    ASSERT_EQ(standin({"fault", "lumek_exectl_multi_set", "--code", "0", "--object", object,
-                       "--message", "kernel said no"}),
+    ASSERT_EQ(standin({"fault", "lumek_exectl_multi_set", "--code", "0", "--object", object, "--message",
+                       "kernel said no"}),
               "");
     MarkRecord r{};
     strcpy(r.path, "/x");
@@ -105,8 +101,7 @@ TEST_F(Control, ErrorRecordObjectMayLackItsNul) {
     EXPECT_EQ(std::string(e->object, sizeof e->object), object);
     EXPECT_STREQ(e->message, "kernel said no");
 
-    ASSERT_EQ(standin({"fault", "lumek_protect_set", "--code", "-1006", "--object-hex",
-                       "2f610062"}),
+    ASSERT_EQ(standin({"fault", "lumek_protect_set", "--code", "-1006", "--object-hex", "2f610062"}),
               "");  // "/a", NUL, "b": raw bytes
     EXPECT_EQ(lumek_protect_set("/a", "readonly"), -1);
     e = lumek_get_error();
@@ -133,8 +128,9 @@ TEST_F(Control, LogTagIsDataAndNewlinesStayRecoverable) {
                          "16||a\\nb\\\\c|d\\n",
                          "2|tag\\|with\\nbreak|5%",
                      }));
-    EXPECT_EQ(standin({"log"}), "2|/nonexistent/%n%n|faile to get absolute path: No such file\n"
-                                "16||a\\nb\\\\c|d\\n\n2|tag\\|with\\nbreak|5%\n");
+    EXPECT_EQ(standin({"log"}),
+              "2|/nonexistent/%n%n|faile to get absolute path: No such file\n"
+              "16||a\\nb\\\\c|d\\n\n2|tag\\|with\\nbreak|5%\n");
 }
 
 TEST_F(Control, CallLogKeepsOrderArgumentsAndBatchRecords) {

@@ -23,10 +23,8 @@ namespace {
 constexpr int kProgram = 0, kLibrary = 1, kScript = 2, kKmodule = 3, kOther = 4, kLink = 5;
 
 class FileType : public ::testing::Test {
-protected:
-    void SetUp() override {
-        dir_ = scratch_.path();
-    }
+  protected:
+    void SetUp() override { dir_ = scratch_.path(); }
 
     std::string path(const char *name) const { return dir_ + "/" + name; }
     void write(const char *name, const std::string &bytes) const {
@@ -35,7 +33,8 @@ protected:
     // Compiles a tiny C source with the given gcc flags into @out.
     void cc(const std::vector<std::string> &flags, const std::string &out) const {
         std::string src = path("src.c");
-        write("src.c", "int answer(void){return 42;}\n#ifdef WITH_MAIN\nint main(void){return answer();}\n#endif\n");
+        write("src.c",
+              "int answer(void){return 42;}\n#ifdef WITH_MAIN\nint main(void){return answer();}\n#endif\n");
         std::vector<std::string> argv{"/usr/bin/gcc"};
         argv.insert(argv.end(), flags.begin(), flags.end());
         argv.insert(argv.end(), {src, "-o", out});
@@ -70,7 +69,9 @@ TEST_F(FileType, ScriptsLinksOtherAndUnclassifiable) {
     write("run.sh", "#!/bin/sh\necho hi\n");
     write("notes.txt", "plain text\n");
     write("empty", "");
-    write("fake.so", "\x7f" "ELF");  // magic only: a truncated header
+    write("fake.so",
+          "\x7f"
+          "ELF");  // magic only: a truncated header
     ASSERT_EQ(symlink("run.sh", path("link").c_str()), 0);
     ASSERT_EQ(symlink("/nonexistent/target", path("dangling").c_str()), 0);
     ASSERT_EQ(mkfifo(path("fifo").c_str(), 0600), 0);

@@ -21,7 +21,7 @@
 namespace {
 
 class Labels : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         dir_ = scratch_.path();
         std::ofstream(p("prog")) << "x";

@@ -19,10 +19,8 @@
 namespace {
 
 class Paths : public ::testing::Test {
-protected:
-    void SetUp() override {
-        dir_ = scratch_.path();
-    }
+  protected:
+    void SetUp() override { dir_ = scratch_.path(); }
 
     std::string p(const std::string &rel) const { return dir_ + "/" + rel; }
     void file(const std::string &rel) const { std::ofstream(p(rel)) << "x"; }
@@ -137,8 +135,8 @@ TEST_F(Paths, DirListHoldsOneLevelAsFullPaths) {
     int n = -1;
     char **arr = get_dir_list((t + "/").c_str(), &n);
     ASSERT_NE(arr, nullptr);
-    EXPECT_EQ(take(arr, n), (std::vector<std::string>{p("t/a"), p("t/b.txt"), p("t/empty"),
-                                                      p("t/link-to-a"), p("t/link-to-file")}));
+    EXPECT_EQ(take(arr, n), (std::vector<std::string>{p("t/a"), p("t/b.txt"), p("t/empty"), p("t/link-to-a"),
+                                                      p("t/link-to-file")}));
 }
 
 TEST_F(Paths, PathListHoldsEverythingBelowWithoutFollowingLinks) {
@@ -146,9 +144,8 @@ TEST_F(Paths, PathListHoldsEverythingBelowWithoutFollowingLinks) {
     int n = -1;
     char **arr = get_path_list_from_dir(t.c_str(), &n);
     ASSERT_NE(arr, nullptr);
-    EXPECT_EQ(take(arr, n),
-              (std::vector<std::string>{p("t/a"), p("t/a/y"), p("t/a/z"), p("t/b.txt"),
-                                        p("t/empty"), p("t/link-to-a"), p("t/link-to-file")}));
+    EXPECT_EQ(take(arr, n), (std::vector<std::string>{p("t/a"), p("t/a/y"), p("t/a/z"), p("t/b.txt"),
+                                                      p("t/empty"), p("t/link-to-a"), p("t/link-to-file")}));
 }
 
 TEST_F(Paths, ListingsOfEmptyMissingAndNonDirectories) {

@@ -31,7 +31,8 @@ nlohmann::json to_json(GVariant *v) {
     if (g_variant_is_of_type(v, G_VARIANT_TYPE_UINT64)) return g_variant_get_uint64(v);
     if (g_variant_is_of_type(v, G_VARIANT_TYPE_HANDLE)) return g_variant_get_handle(v);
     if (g_variant_is_of_type(v, G_VARIANT_TYPE_DOUBLE)) return g_variant_get_double(v);
-    if (g_variant_is_of_type(v, G_VARIANT_TYPE_STRING) || g_variant_is_of_type(v, G_VARIANT_TYPE_OBJECT_PATH) ||
+    if (g_variant_is_of_type(v, G_VARIANT_TYPE_STRING) ||
+        g_variant_is_of_type(v, G_VARIANT_TYPE_OBJECT_PATH) ||
         g_variant_is_of_type(v, G_VARIANT_TYPE_SIGNATURE))
         return g_variant_get_string(v, nullptr);
     if (g_variant_is_of_type(v, G_VARIANT_TYPE_VARIANT)) {

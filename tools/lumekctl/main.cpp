@@ -11,23 +11,30 @@ namespace {
 int g_exit_status = 0;
 }
 
-void set_exit_status(int status) { g_exit_status = status; }
-int exit_status() { return g_exit_status; }
+void set_exit_status(int status) {
+    g_exit_status = status;
+}
+int exit_status() {
+    return g_exit_status;
+}
 
 void fail(const std::string &what, const std::string &message) {
     std::cerr << "lumekctl: " << what << ": " << message << '\n';
     g_exit_status = 1;
 }
 
-void print_json(const nlohmann::json &doc) { std::cout << doc.dump(2) << '\n'; }
+void print_json(const nlohmann::json &doc) {
+    std::cout << doc.dump(2) << '\n';
+}
 
 }  // namespace lumekctl
 
 namespace {
 
 int run(int argc, char **argv) {
-    CLI::App app{"Administer the lumek security framework: whitelist daemon calls, process "
-                 "snapshots, NIC speed limits."};
+    CLI::App app{
+        "Administer the lumek security framework: whitelist daemon calls, process "
+        "snapshots, NIC speed limits."};
     app.require_subcommand(1);
     lumekctl::Options opts;
     app.add_flag("--json", opts.json, "Print results as JSON");

@@ -23,7 +23,7 @@ struct PsOptions {
 
 // The caller's side of the snapshot: the records and the descriptor lists they own.
 class Snapshot {
-public:
+  public:
     Snapshot() : records_(static_cast<ProcessInfo *>(calloc(LUMEK_PROCESS_INFO_MAX, sizeof(ProcessInfo)))) {}
     ~Snapshot() {
         if (!records_) return;
@@ -43,7 +43,7 @@ public:
         return out;
     }
 
-private:
+  private:
     ProcessInfo *records_;
     uint32_t count_ = 0;
 };
@@ -54,7 +54,7 @@ const char *state_letter(int16_t state) {
 }
 
 std::string state_name(int16_t state) {
-    static const char *const names[] = {"running", "stopped", "sleeping", "zombie",
+    static const char *const names[] = {"running",      "stopped",    "sleeping", "zombie",
                                         "tracing stop", "disk sleep", "dead"};
     return state >= 0 && state < 7 ? names[state] : "unknown";
 }
@@ -139,12 +139,14 @@ void print_table(const std::vector<const ProcessInfo *> &rows, bool show_fds) {
            "%CPU", "%MEM", "TIME", "START", "TTY", "FDS", "SOCK", "COMMAND");
     for (const ProcessInfo *p : rows) {
         std::string sockets = p->socket_count < 0 ? "-" : std::to_string(p->socket_count);
-        printf("%7lld %7lld %6d %4s %4d %6.1f %6.1f %9s %-12s %-7s %4d %5s %s\n", static_cast<long long>(p->pid),
-               static_cast<long long>(p->ppid), p->uid, state_letter(p->state), p->thread_count, p->cpu_usage,
-               p->mem_usage, cpu_time_text(p->cpu_time).c_str(), start_short(p->start_time).c_str(),
+        printf("%7lld %7lld %6d %4s %4d %6.1f %6.1f %9s %-12s %-7s %4d %5s %s\n",
+               static_cast<long long>(p->pid), static_cast<long long>(p->ppid), p->uid,
+               state_letter(p->state), p->thread_count, p->cpu_usage, p->mem_usage,
+               cpu_time_text(p->cpu_time).c_str(), start_short(p->start_time).c_str(),
                tty_name(p->tty_nr).c_str(), p->fd_count, sockets.c_str(), command_text(*p).c_str());
         if (show_fds)
-            for (int32_t i = 0; i < p->fd_count; ++i) printf("%17s %s\n", "fd ->", printable(p->fd_targets[i]).c_str());
+            for (int32_t i = 0; i < p->fd_count; ++i)
+                printf("%17s %s\n", "fd ->", printable(p->fd_targets[i]).c_str());
     }
 }
 
