@@ -8,12 +8,14 @@
 #include <string>
 #include <vector>
 
+#include "daemon_control.h"
+
 namespace {
 
 const char kBus[] = "com.vorda.lumek";
 const char kPath[] = "/whlist";
 const char kIface[] = "com.vorda.lumek.whlist";
-const char kTestIface[] = "com.vorda.lumek.whlist.Test";
+const char *const kTestIface = lumek_test::kDaemonControlInterface;
 
 // Every error name the daemon raises.
 constexpr const char *kErrorNames[] = {
@@ -133,25 +135,17 @@ class DaemonTest : public ::testing::Test {
         }
         return err;
     }
-    // Calls a test-control method that must succeed; returns the reply (may be unused).
     GVariant *control(const char *method, GVariant *params) {
-        GError *err = nullptr;
-        GVariant *r = g_dbus_connection_call_sync(conn_, kBus, kPath, kTestIface, method, params, nullptr,
-                                                  G_DBUS_CALL_FLAGS_NONE, 5000, nullptr, &err);
-        if (!r) {
-            ADD_FAILURE() << method << ": " << err->message;
-            g_error_free(err);
-        }
-        return r;
+        return lumek_test::daemon_control(method, params);
     }
     void control_unref(const char *method, GVariant *params) {
-        if (GVariant *r = control(method, params)) g_variant_unref(r);
+        lumek_test::daemon_control_unref(method, params);
     }
     void serve(const char *method, const char *entries) {
         control_unref("ServeEntries", g_variant_new("(s@a(sssssii))", method, parse("a(sssssii)", entries)));
     }
     void inject_error(const char *method, const char *name, const char *message, bool with_body, int times) {
-        control_unref("InjectError", g_variant_new("(sssbi)", method, name, message, with_body, times));
+        lumek_test::daemon_inject_error(method, name, message, with_body, times);
     }
     // @body_text is the body itself (or a single value), not a variant holding it.
     void inject_reply(const char *method, const char *body_text, int times) {

@@ -12,43 +12,28 @@
 #include <gio/gio.h>
 #include <gtest/gtest.h>
 
+#include "daemon_control.h"
 #include "lumekwhlist.h"
 #include "standin_control.h"
 
 namespace {
 
-constexpr const char kName[] = "com.vorda.lumek";
-constexpr const char kPath[] = "/whlist";
-constexpr const char kControl[] = "com.vorda.lumek.whlist.Test";
-
 bool in_sandbox() {
     return getenv("LUMEK_SANDBOX") != nullptr;
 }
 
-// One call on the control interface; fails the test when the daemon refuses it.
-void control(const char *method, GVariant *params) {
-    GError *err = nullptr;
-    GDBusConnection *c = g_bus_get_sync(G_BUS_TYPE_SYSTEM, nullptr, &err);
-    ASSERT_NE(c, nullptr) << err->message;
-    GVariant *r = g_dbus_connection_call_sync(c, kName, kPath, kControl, method, params, nullptr,
-                                              G_DBUS_CALL_FLAGS_NONE, 10000, nullptr, &err);
-    ASSERT_NE(r, nullptr) << method << ": " << err->message;
-    g_variant_unref(r);
-    g_object_unref(c);
-}
-
-void inject_error(const char *method, const char *name, const char *message, bool with_body = true) {
-    control("InjectError", g_variant_new("(sssbi)", method, name, message, with_body, -1));
-}
+using lumek_test::daemon_control;
+using lumek_test::daemon_control_unref;
+using lumek_test::daemon_inject_error;
 
 void set_buffer(const char *text) {
     // The only public writer of the buffer is a failing call; an unknown remote error with a
     // known message puts a marker there.
-    inject_error("lumek_bgset_unset", "test.Marker", text);
+    daemon_inject_error("lumek_bgset_unset", "test.Marker", text);
     int32_t rc = 0;
     ASSERT_EQ(lumek_whlist_process_dbus_method("lumek_bgset_unset", nullptr, &rc), nullptr);
     ASSERT_STREQ(lumek_whlist_last_err(), text);
-    control("Reset", nullptr);
+    daemon_control_unref("Reset", nullptr);
 }
 
 // The framework log's lines so far.
@@ -85,24 +70,18 @@ TEST_F(DbusClient, SuccessReturnsTheReplyAndLeavesResultUntouched) {
 }
 
 TEST_F(DbusClient, TheDaemonReceivesTheMethodAndArgumentsUnchanged) {
-    control("Reset", nullptr);
+    daemon_control_unref("Reset", nullptr);
     GVariant *reply =
         lumek_whlist_process_dbus_method("lumek_whlist_load", g_variant_new("(is)", -3, "/usr/lib"), nullptr);
     ASSERT_NE(reply, nullptr);
     g_variant_unref(reply);
 
-    GError *err = nullptr;
-    GDBusConnection *c = g_bus_get_sync(G_BUS_TYPE_SYSTEM, nullptr, &err);
-    ASSERT_NE(c, nullptr);
-    GVariant *calls =
-        g_dbus_connection_call_sync(c, kName, kPath, kControl, "GetCalls", nullptr, G_VARIANT_TYPE("(a(sv))"),
-                                    G_DBUS_CALL_FLAGS_NONE, 10000, nullptr, &err);
-    ASSERT_NE(calls, nullptr) << err->message;
+    GVariant *calls = daemon_control("GetCalls", nullptr);
+    ASSERT_NE(calls, nullptr);
     gchar *text = g_variant_print(calls, FALSE);
     EXPECT_STREQ(text, "([('lumek_whlist_load', <(-3, '/usr/lib')>)],)");
     g_free(text);
     g_variant_unref(calls);
-    g_object_unref(c);
 }
 
 TEST_F(DbusClient, EveryDaemonErrorNameMapsToItsCodeWithItsMessage) {
@@ -117,7 +96,7 @@ TEST_F(DbusClient, EveryDaemonErrorNameMapsToItsCodeWithItsMessage) {
     };
     for (const auto &[name, code] : table) {
         std::string msg = std::string("daemon says ") + name;
-        inject_error("lumek_whlist_import", name, msg.c_str());
+        daemon_inject_error("lumek_whlist_import", name, msg.c_str());
         int32_t rc = 1;
         GVariant *reply =
             lumek_whlist_process_dbus_method("lumek_whlist_import", g_variant_new("(is)", 1, "/tmp/x"), &rc);
@@ -128,7 +107,7 @@ TEST_F(DbusClient, EveryDaemonErrorNameMapsToItsCodeWithItsMessage) {
 }
 
 TEST_F(DbusClient, DisabledGivesNullAndMinus1003AndLogsNameAndMessage) {
-    inject_error("lumek_whlist_load_all", "VORDA.LUMEK.DISABLED", "lumek is disabled");
+    daemon_inject_error("lumek_whlist_load_all", "VORDA.LUMEK.DISABLED", "lumek is disabled");
     size_t before = log_lines().size();
     int32_t rc = 0;
     EXPECT_EQ(lumek_whlist_process_dbus_method("lumek_whlist_load_all", nullptr, &rc), nullptr);
@@ -140,7 +119,7 @@ TEST_F(DbusClient, DisabledGivesNullAndMinus1003AndLogsNameAndMessage) {
 }
 
 TEST_F(DbusClient, OkErrorNameGivesZeroButWritesItsMessage) {
-    inject_error("lumek_bgset_set", "VORDA.LUMEK.OK", "odd but fine");
+    daemon_inject_error("lumek_bgset_set", "VORDA.LUMEK.OK", "odd but fine");
     int32_t rc = 77;
     EXPECT_EQ(lumek_whlist_process_dbus_method("lumek_bgset_set", g_variant_new("(s)", "x"), &rc), nullptr);
     EXPECT_EQ(rc, 0);
@@ -151,7 +130,7 @@ TEST_F(DbusClient, ErrorWithoutMessageMapsTheCodeAndKeepsTheBuffer) {
     set_buffer("earlier text");
     size_t logged = log_lines().size();
     for (bool with_body : {false, true}) {  // no body at all, and an empty message
-        inject_error("lumek_whlist_export", "VORDA.LUMEK.DATABASE.ERR", "", with_body);
+        daemon_inject_error("lumek_whlist_export", "VORDA.LUMEK.DATABASE.ERR", "", with_body);
         int32_t rc = 0;
         EXPECT_EQ(
             lumek_whlist_process_dbus_method("lumek_whlist_export", g_variant_new("(is)", 0, "/tmp/y"), &rc),
@@ -165,7 +144,7 @@ TEST_F(DbusClient, ErrorWithoutMessageMapsTheCodeAndKeepsTheBuffer) {
 TEST_F(DbusClient, LongMessageIsCutAt4095Characters) {
     std::string msg(5000, 'x');
     msg[4094] = 'L';
-    inject_error("lumek_bgset_unset", "VORDA.LUMEK.LABEL.SET.ERR", msg.c_str());
+    daemon_inject_error("lumek_bgset_unset", "VORDA.LUMEK.LABEL.SET.ERR", msg.c_str());
     int32_t rc = 0;
     EXPECT_EQ(lumek_whlist_process_dbus_method("lumek_bgset_unset", nullptr, &rc), nullptr);
     EXPECT_EQ(rc, -1006);
@@ -175,7 +154,8 @@ TEST_F(DbusClient, LongMessageIsCutAt4095Characters) {
 }
 
 TEST_F(DbusClient, ReplyOfAnUnexpectedTypeIsHandedBackForTheCallerToCheck) {
-    control("InjectReply", g_variant_new("(svi)", "lumek_whlist_load_all", g_variant_new("(i)", 5), -1));
+    daemon_control_unref("InjectReply",
+                         g_variant_new("(svi)", "lumek_whlist_load_all", g_variant_new("(i)", 5), -1));
     int32_t rc = 3;
     GVariant *reply = lumek_whlist_process_dbus_method("lumek_whlist_load_all", nullptr, &rc);
     ASSERT_NE(reply, nullptr);

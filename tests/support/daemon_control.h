@@ -1,0 +1,24 @@
+// The reference daemon's test-control interface, from inside lumek-sandbox.
+#pragma once
+
+#include <gio/gio.h>
+
+namespace lumek_test {
+
+inline constexpr const char kDaemonBusName[] = "com.vorda.lumek";
+inline constexpr const char kDaemonPath[] = "/whlist";
+inline constexpr const char kDaemonControlInterface[] = "com.vorda.lumek.whlist.Test";
+
+// Calls a control method on the system bus. Returns the reply (the caller unrefs it), or
+// null after recording a test failure.
+GVariant *daemon_control(const char *method, GVariant *params);
+
+// The same, for a reply nobody reads.
+void daemon_control_unref(const char *method, GVariant *params);
+
+// The next @times calls of @method ("*": any; -1: until Reset) fail with @name and
+// @message; without a body the error carries no message at all.
+void daemon_inject_error(const char *method, const char *name, const char *message, bool with_body = true,
+                         int times = -1);
+
+}  // namespace lumek_test
