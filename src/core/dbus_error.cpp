@@ -27,12 +27,10 @@ extern "C" LUMEKWHLIST_PUBLIC int32_t lumek_whlist_handling_dbus_error(GError *e
     GCharPtr name(g_dbus_error_get_remote_error(error));
     if (!name) return kUnknownRemote;
 
-    // Strip a copy: the caller still owns the error and may read it afterwards.
-    GError copy = *error;
-    copy.message = g_strdup(error->message);
-    g_dbus_error_strip_remote_error(&copy);
-    GCharPtr stripped(copy.message);
-    const char *text = stripped.get();
+    // Strip the caller's own message: once stripped it no longer reads as a remote error,
+    // so handing the same error in again maps nothing twice.
+    g_dbus_error_strip_remote_error(error);
+    const char *text = error->message;
 
     // The bus adds the "GDBus.Error:NAME: " prefix even to a bodiless error reply; what
     // remains empty is no message at all.

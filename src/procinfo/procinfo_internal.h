@@ -70,10 +70,10 @@ struct StatFields {
     unsigned long long usage_start_ticks = 0;
 };
 
-// Parses the first line of a /proc/<pid>/stat text. The numeric fields are read after the
-// LAST ")" of the line, so that a command name holding blanks or a forged ") R 1 1 ..." cannot
-// shift them. Returns false when the line has no "(", no ")" or its last ")" before its first
-// "(": such a process has no name and is left out.
+// Parses a /proc/<pid>/stat record, newlines in the name included. The numeric fields are
+// read after the LAST ")" of the record, so that a command name holding blanks, newlines or a
+// forged ") R 1 1 ..." cannot shift them. Returns false when the record has no "(", no ")" or
+// its last ")" before its first "(": such a process has no name and is left out.
 bool parse_stat(std::string_view text, StatFields *out);
 
 // ---- status and meminfo ----------------------------------------------------------------------

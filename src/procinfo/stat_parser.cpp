@@ -1,5 +1,5 @@
-// /proc/<pid>/stat: the command name between the parentheses, and the numeric fields behind
-// them. The fields are scanned with the classic scanf formats, but from the text after the
+// /proc/<pid>/stat: the command name between the first "(" and the last ")", and the numeric
+// fields behind them. The fields are scanned with the classic scanf formats, but from the text after the
 // LAST ")" of the line: the name may hold blanks or a forged ") R 1 1 ..." of its own, and a
 // scan that started at the pid would take those for fields.
 #include <stdio.h>
@@ -28,7 +28,9 @@ Scan outcome(int rc, int wanted) {
 
 bool parse_stat(std::string_view text, StatFields *out) {
     *out = StatFields{};
-    std::string_view line = text.substr(0, text.find('\n'));
+    // The whole record, not its first line: the kernel writes the name unescaped, so a name
+    // may hold a newline, and cutting there would hide the process.
+    std::string_view line = text;
 
     // The name comes from the first 127 bytes, as one short line read would see them.
     std::string_view window = line.substr(0, kNameWindow);

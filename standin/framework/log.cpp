@@ -1,5 +1,6 @@
-// The framework log: one line "level|func|text" per call, appended to the file "log" in
-// the state directory. The tag is data (it may be a caller's path holding '%').
+// The framework log: one line "level|flag|func|text" per call, appended to the file "log" in
+// the state directory. The tag is data (it may be a caller's path holding '%'). A NULL tag is
+// written as "\N", which no escaped tag can be, so tests can tell it from an empty one.
 #include <errno.h>
 #include <fcntl.h>
 #include <stdarg.h>
@@ -68,7 +69,8 @@ extern "C" int lumek_log(int level, int flag, const char *func, const char *fmt,
             standin::apply_fault(*f);
             return f->ret;
         }
-        std::string line = std::to_string(level) + "|" + escape(func ? func : "", true) + "|" +
+        std::string line = std::to_string(level) + "|" + std::to_string(flag) + "|" +
+                           (func ? escape(func, true) : std::string(standin::kLogNullTag)) + "|" +
                            escape(text.c_str(), false) + "\n";
         std::string path = standin::state_dir() + "/" + standin::kLogFile;
         int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);

@@ -56,8 +56,9 @@ char **lumek_standin_calls(const char *func, int *count);
 /* How many calls of @func (every function when NULL) were recorded. */
 int lumek_standin_call_count(const char *func);
 
-/* The framework log's lines "level|func|text", with "\n" and "\\" escaped in both texts
- * and "|" escaped as "\|" in func. Returns a malloc'd array (NULL-terminated), or NULL. */
+/* The framework log's lines "level|flag|func|text", with "\n" and "\\" escaped in both texts
+ * and "|" escaped as "\|" in func; a NULL func shows as "\N". Returns a malloc'd array (NULL-terminated), or
+ * NULL. */
 char **lumek_standin_log_lines(int *count);
 
 /* Makes the next calls of @func fail (or answer) as @fault says; replaces an earlier

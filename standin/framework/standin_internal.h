@@ -23,6 +23,7 @@ inline constexpr const char kDefaultStateDir[] = "/var/lib/lumek-standin";
 inline constexpr const char kStateDirEnv[] = "LUMEK_STANDIN_DIR";
 inline constexpr const char kDbFile[] = "state.db";
 inline constexpr const char kLogFile[] = "log";
+inline constexpr const char kLogNullTag[] = "\\N";
 
 // Codes written into the error record, and their readable reasons.
 inline constexpr int32_t kCodeLabelSet = -1006;

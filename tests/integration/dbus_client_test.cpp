@@ -115,7 +115,7 @@ TEST_F(DbusClient, DisabledGivesNullAndMinus1003AndLogsNameAndMessage) {
     EXPECT_STREQ(lumek_whlist_last_err(), "lumek is disabled");
     auto lines = log_lines();
     ASSERT_EQ(lines.size(), before + 1);
-    EXPECT_EQ(lines.back(), "2||VORDA.LUMEK.DISABLED: lumek is disabled\\n");
+    EXPECT_EQ(lines.back(), "2|0|\\N|VORDA.LUMEK.DISABLED: lumek is disabled\\n");
 }
 
 TEST_F(DbusClient, OkErrorNameGivesZeroButWritesItsMessage) {

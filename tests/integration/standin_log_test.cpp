@@ -56,7 +56,7 @@ TEST_F(StandinLog, DaemonErrorTextReachesTheFrameworkLog) {
     EXPECT_EQ(lumek_whlist_handling_dbus_error(err), -1006);
     g_error_free(err);
 
-    EXPECT_EQ(standin({"log"}), "2||VORDA.LUMEK.LABEL.SET.ERR: line one\\nline two\\n\n");
+    EXPECT_EQ(standin({"log"}), "2|0|\\N|VORDA.LUMEK.LABEL.SET.ERR: line one\\nline two\\n\n");
     EXPECT_EQ(standin({"calls", "--count", "lumek_log"}), "1\n");
 }
 

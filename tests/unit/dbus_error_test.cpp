@@ -46,8 +46,11 @@ TEST(DbusErrorMapping, EveryTableNameMapsToItsCodeAndWritesTheStrippedMessage) {
         Error e = remote(name, msg.c_str());
         EXPECT_EQ(lumek_whlist_handling_dbus_error(e.get()), code) << name;
         EXPECT_EQ(std::string(lumek_whlist_last_err()), msg) << name;
-        // The caller still owns an intact error.
-        EXPECT_TRUE(g_dbus_error_is_remote_error(e.get()));
+        // The caller's own message is stripped, so the same error maps to nothing again.
+        EXPECT_EQ(std::string(e->message), msg) << name;
+        set_buffer("after");
+        EXPECT_EQ(lumek_whlist_handling_dbus_error(e.get()), 0) << name;
+        EXPECT_STREQ(lumek_whlist_last_err(), "after") << name;
     }
 }
 
@@ -114,6 +117,9 @@ TEST(DbusErrorMapping, MessageWithColonsAndFormatCharactersIsCopiedVerbatim) {
 }
 
 TEST(LastError, EmptyBeforeAnyFailureAndPerThread) {
+    // A fresh thread has never failed, whatever earlier tests left in this thread's buffer,
+    // and its failure leaves this thread's text alone.
+    set_buffer("main thread text");
     std::string other_thread_seen;
     std::thread t([&] {
         other_thread_seen = lumek_whlist_last_err();
@@ -122,7 +128,7 @@ TEST(LastError, EmptyBeforeAnyFailureAndPerThread) {
     });
     t.join();
     EXPECT_EQ(other_thread_seen, "");
-    EXPECT_STREQ(lumek_whlist_last_err(), "");
+    EXPECT_STREQ(lumek_whlist_last_err(), "main thread text");
 }
 
 TEST(LastError, InvalidArgumentReportWritesStrerror) {

@@ -121,16 +121,19 @@ TEST_F(Control, ErrorRecordIsPerThread) {
 
 TEST_F(Control, LogTagIsDataAndNewlinesStayRecoverable) {
     lumek_log(2, 0, "/nonexistent/%n%n", "faile to get absolute path: %s", "No such file");
-    lumek_log(16, 0, nullptr, "a\nb\\c|d\n");
+    lumek_log(16, 7, nullptr, "a\nb\\c|d\n");
     lumek_log(2, 0, "tag|with\nbreak", "%d%%", 5);
-    EXPECT_EQ(log(), (std::vector<std::string>{
-                         "2|/nonexistent/%n%n|faile to get absolute path: No such file",
-                         "16||a\\nb\\\\c|d\\n",
-                         "2|tag\\|with\\nbreak|5%",
-                     }));
-    EXPECT_EQ(standin({"log"}),
-              "2|/nonexistent/%n%n|faile to get absolute path: No such file\n"
-              "16||a\\nb\\\\c|d\\n\n2|tag\\|with\\nbreak|5%\n");
+    lumek_log(2, 0, "", "empty tag");
+    const std::vector<std::string> want{
+        "2|0|/nonexistent/%n%n|faile to get absolute path: No such file",
+        "16|7|\\N|a\\nb\\\\c|d\\n",
+        "2|0|tag\\|with\\nbreak|5%",
+        "2|0||empty tag",
+    };
+    EXPECT_EQ(log(), want);
+    std::string joined;
+    for (const auto &l : want) joined += l + "\n";
+    EXPECT_EQ(standin({"log"}), joined);
 }
 
 TEST_F(Control, CallLogKeepsOrderArgumentsAndBatchRecords) {
