@@ -1,10 +1,12 @@
 // The daemon client against a real private bus and the reference daemon (each test process
 // runs inside lumek-sandbox). Daemon misbehaviour is arranged through the daemon's test
 // control interface.
+#include <errno.h>
 #include <stdlib.h>
 #include <string.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <string>
 #include <thread>
 #include <vector>
@@ -45,6 +47,27 @@ std::vector<std::string> log_lines() {
     lumek_standin_free_lines(lines, n);
     return out;
 }
+
+// Points the system bus somewhere else for one test and back again afterwards.
+class BusAddress {
+  public:
+    explicit BusAddress(const char *address) {
+        if (const char *old = getenv(kVar)) old_ = old;
+        setenv(kVar, address, 1);
+    }
+    ~BusAddress() {
+        if (old_.empty())
+            unsetenv(kVar);
+        else
+            setenv(kVar, old_.c_str(), 1);
+    }
+    BusAddress(const BusAddress &) = delete;
+    BusAddress &operator=(const BusAddress &) = delete;
+
+  private:
+    static constexpr const char kVar[] = "DBUS_SYSTEM_BUS_ADDRESS";
+    std::string old_;
+};
 
 class DbusClient : public ::testing::Test {
   protected:
@@ -116,6 +139,13 @@ TEST_F(DbusClient, DisabledGivesNullAndMinus1003AndLogsNameAndMessage) {
     auto lines = log_lines();
     ASSERT_EQ(lines.size(), before + 1);
     EXPECT_EQ(lines.back(), "2|0|\\N|VORDA.LUMEK.DISABLED: lumek is disabled\\n");
+
+    // The invalid-argument report logs its text the same way.
+    EXPECT_EQ(lumek_whlist_process_dbus_method("bad name", nullptr, &rc), nullptr);
+    EXPECT_EQ(rc, -1007);
+    lines = log_lines();
+    ASSERT_EQ(lines.size(), before + 2);
+    EXPECT_EQ(lines.back(), std::string("2|0|\\N|") + strerror(EINVAL));
 }
 
 TEST_F(DbusClient, OkErrorNameGivesZeroButWritesItsMessage) {
@@ -183,11 +213,65 @@ TEST_F(DbusClient, CallsFromSeveralThreadsAtOnce) {
 
 TEST_F(DbusClient, UnreachableBusGivesNullAndZeroWithTheBufferUnchanged) {
     set_buffer("still here");
-    setenv("DBUS_SYSTEM_BUS_ADDRESS", "unix:path=/nonexistent/lumek-test-bus", 1);
+    BusAddress nowhere("unix:path=/nonexistent/lumek-test-bus");
     int32_t rc = 5;
     EXPECT_EQ(lumek_whlist_process_dbus_method("lumek_whlist_load_all", nullptr, &rc), nullptr);
     EXPECT_EQ(rc, 0);
     EXPECT_STREQ(lumek_whlist_last_err(), "still here");
+}
+
+// Takes every method call for the daemon's name and never answers it.
+GDBusMessage *swallow_calls(GDBusConnection *, GDBusMessage *message, gboolean incoming, gpointer seen) {
+    if (!incoming || g_dbus_message_get_message_type(message) != G_DBUS_MESSAGE_TYPE_METHOD_CALL ||
+        g_strcmp0(g_dbus_message_get_interface(message), "com.vorda.lumek.whlist") != 0)
+        return message;
+    static_cast<std::atomic<bool> *>(seen)->store(true);
+    g_object_unref(message);
+    return nullptr;
+}
+
+// The bus goes away while a call waits for its answer: the host process lives on, the call
+// and the next one report no bus.
+TEST_F(DbusClient, BusGoingAwayDuringACallLeavesTheProcessAlive) {
+    GTestDBus *bus = g_test_dbus_new(G_TEST_DBUS_NONE);
+    g_test_dbus_up(bus);
+    BusAddress private_bus(g_test_dbus_get_bus_address(bus));
+
+    GError *err = nullptr;
+    GDBusConnection *peer = g_dbus_connection_new_for_address_sync(
+        g_test_dbus_get_bus_address(bus),
+        static_cast<GDBusConnectionFlags>(G_DBUS_CONNECTION_FLAGS_AUTHENTICATION_CLIENT |
+                                          G_DBUS_CONNECTION_FLAGS_MESSAGE_BUS_CONNECTION),
+        nullptr, nullptr, &err);
+    ASSERT_NE(peer, nullptr) << err->message;
+    std::atomic<bool> seen{false};
+    g_dbus_connection_add_filter(peer, swallow_calls, &seen, nullptr);
+    GVariant *owned = g_dbus_connection_call_sync(
+        peer, "org.freedesktop.DBus", "/org/freedesktop/DBus", "org.freedesktop.DBus", "RequestName",
+        g_variant_new("(su)", "com.vorda.lumek", 0u), G_VARIANT_TYPE("(u)"), G_DBUS_CALL_FLAGS_NONE, -1,
+        nullptr, &err);
+    ASSERT_NE(owned, nullptr) << err->message;
+    g_variant_unref(owned);
+
+    int32_t rc = 5;
+    GVariant *reply = reinterpret_cast<GVariant *>(1);
+    std::thread caller(
+        [&] { reply = lumek_whlist_process_dbus_method("lumek_whlist_load_all", nullptr, &rc); });
+    for (int i = 0; i < 5000 && !seen.load(); ++i) usleep(1000);
+    EXPECT_TRUE(seen.load());
+    g_test_dbus_stop(bus);
+    caller.join();
+    // A host with a main loop runs the closed handlers GLib queued for the lost connection.
+    while (g_main_context_iteration(nullptr, FALSE)) {
+    }
+    EXPECT_EQ(reply, nullptr);
+    EXPECT_EQ(rc, 0);
+
+    rc = 5;
+    EXPECT_EQ(lumek_whlist_process_dbus_method("lumek_whlist_load_all", nullptr, &rc), nullptr);
+    EXPECT_EQ(rc, 0);
+    g_object_unref(peer);
+    g_object_unref(bus);
 }
 
 // A bus on which nobody owns the daemon's name: run this test again inside a sandbox
