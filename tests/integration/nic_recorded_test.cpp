@@ -174,122 +174,190 @@ int as_nobody(const std::function<void()> &fn) {
 
 }  // namespace
 
-// ---------------------------------------------------------------- command lines and order
+// ---------------------------------------------------------------- command lines, order, tc's statuses
 
-TEST(NicRecorded, SendLimitDeletesRootThenAddsHtbWithBothFilters) {
+// One library call (or a few) against the recording tc: the statuses tc exits with in turn,
+// the result of the last call, the command lines run, and, when given, standard error.
+struct TcCase {
+    const char *what;
+    Lines statuses;
+    std::function<int32_t()> call;
+    int32_t rc;
+    Lines calls;
+    const char *err = nullptr;
+};
+
+TEST(NicRecorded, CommandLinesOrderAndExitStatuses) {
+    const std::string n15(15, 'n');
+    const Lines send10 = htb_adds("v0", "80kbit"), recv10 = police_adds("v0", "80kbit");
+    const TcCase cases[] = {
+        {"send limit: delete root, then htb with both filters",
+         {},
+         [] { return lumek_nic_speedctl("v0", LUMEK_NIC_NETMODE_SEND, 1); },
+         0,
+         cat({{del_root("v0")}, htb_adds("v0", "8kbit")}),
+         nullptr},
+        {"receive limit: delete ingress, then police",
+         {},
+         [] { return lumek_nic_speedctl("v0", LUMEK_NIC_NETMODE_RECV, 100); },
+         0,
+         cat({{del_ingress("v0")}, police_adds("v0", "800kbit")}),
+         nullptr},
+        {"both: clear both, ingress before root",
+         {},
+         [] { return lumek_nic_speedctl("eth1", LUMEK_NIC_NETMODE_BOTH, 125); },
+         0,
+         cat({{del_root("eth1"), del_ingress("eth1")},
+              police_adds("eth1", "1000kbit"),
+              htb_adds("eth1", "1000kbit")})},
+        {"a second limit deletes before adding",
+         {},
+         [] {
+             return lumek_nic_speedctl("v0", LUMEK_NIC_NETMODE_SEND, 10) |
+                    lumek_nic_speedctl("v0", LUMEK_NIC_NETMODE_SEND, 20);
+         },
+         0,
+         cat({{del_root("v0")}, send10, {del_root("v0")}, htb_adds("v0", "160kbit")})},
+        {"maximum speed is eight times it in kbit",
+         {},
+         [] { return lumek_nic_speedctl("v0", LUMEK_NIC_NETMODE_SEND, LUMEK_NIC_SPEED_MAX); },
+         0,
+         cat({{del_root("v0")}, htb_adds("v0", "31457280kbit")})},
+        {"a 15-byte name is passed unchanged",
+         {},
+         [&] { return lumek_nic_speedclr(n15.c_str(), LUMEK_NIC_NETMODE_SEND); },
+         0,
+         {del_root(n15)}},
+        {"missing device stops a send limit before any add",
+         {"1"},
+         [] { return lumek_nic_speedctl("nosuch0", LUMEK_NIC_NETMODE_SEND, 10); },
+         -1,
+         {del_root("nosuch0")},
+         "Cannot find device nosuch0\n"},
+        {"missing device stops a receive limit",
+         {"1"},
+         [] { return lumek_nic_speedctl("nosuch0", LUMEK_NIC_NETMODE_RECV, 10); },
+         -1,
+         {del_ingress("nosuch0")},
+         "Cannot find device nosuch0\n"},
+        {"two-way: no ingress delete once root found no device",
+         {"1"},
+         [] { return lumek_nic_speedctl("nosuch0", LUMEK_NIC_NETMODE_BOTH, 10); },
+         -1,
+         {del_root("nosuch0")},
+         "Cannot find device nosuch0\n"},
+        {"two-way clear does not examine the ingress delete",
+         {"2", "1"},
+         [] { return lumek_nic_speedclr("v0", LUMEK_NIC_NETMODE_BOTH); },
+         0,
+         {del_root("v0"), del_ingress("v0")},
+         ""},
+        {"clearing with nothing installed succeeds quietly",
+         {"2", "2", "2", "2"},
+         [] {
+             return lumek_nic_speedclr("v0", LUMEK_NIC_NETMODE_SEND) |
+                    lumek_nic_speedclr("v0", LUMEK_NIC_NETMODE_RECV) |
+                    lumek_nic_speedclr("v0", LUMEK_NIC_NETMODE_BOTH);
+         },
+         0,
+         {del_root("v0"), del_ingress("v0"), del_root("v0"), del_ingress("v0")},
+         ""},
+        {"a refused class add takes the send limit off again",
+         {"0", "0", "2"},
+         [] { return lumek_nic_speedctl("v0", LUMEK_NIC_NETMODE_SEND, 10); },
+         -1,
+         {del_root("v0"), send10[0], send10[1], del_root("v0")},
+         nullptr},
+        {"a refused IPv6 filter fails the send limit",
+         {"0", "0", "0", "0", "2"},
+         [] { return lumek_nic_speedctl("v0", LUMEK_NIC_NETMODE_SEND, 10); },
+         -1,
+         cat({{del_root("v0")}, send10, {del_root("v0")}})},
+        {"refused police in a two-way limit clears both and adds no htb",
+         {"2", "2", "0", "2"},
+         [] { return lumek_nic_speedctl("v0", LUMEK_NIC_NETMODE_BOTH, 10); },
+         -1,
+         cat({{del_root("v0"), del_ingress("v0")}, recv10, {del_root("v0"), del_ingress("v0")}})},
+        {"an add killed by a signal fails the limit",
+         {"0", "KILL"},
+         [] { return lumek_nic_speedctl("v0", LUMEK_NIC_NETMODE_RECV, 10); },
+         -1,
+         {del_ingress("v0"), recv10[0], del_ingress("v0")}},
+    };
+    for (const auto &c : cases) {
+        WITH_RECORDING_TC(tc, {
+            SCOPED_TRACE(c.what);
+            tc.set_statuses(c.statuses);
+            int32_t rc = -2;
+            std::string err = stderr_of([&] { rc = c.call(); });
+            EXPECT_EQ(rc, c.rc);
+            EXPECT_EQ(tc.calls(), c.calls);
+            if (c.err) {
+                EXPECT_EQ(err, c.err);
+            }
+        });
+    }
+}
+
+TEST(NicRecorded, AddsKeepTheirErrorOutputAndDeletesLoseIt) {
     WITH_RECORDING_TC(tc, {
-        int32_t rc = -2;
-        std::string err = stderr_of([&] { rc = lumek_nic_speedctl("v0", LUMEK_NIC_NETMODE_SEND, 1); });
-        EXPECT_EQ(rc, 0);
-        Lines adds = htb_adds("v0", "8kbit");
-        EXPECT_EQ(tc.calls(), cat({{del_root("v0")}, adds}));
-        EXPECT_EQ(err, echoed(adds));
+        std::string err = stderr_of([] { lumek_nic_speedctl("v0", LUMEK_NIC_NETMODE_BOTH, 10); });
+        EXPECT_EQ(err, echoed(cat({police_adds("v0", "80kbit"), htb_adds("v0", "80kbit")})));
     });
 }
 
-TEST(NicRecorded, ReceiveLimitDeletesIngressThenAddsPolice) {
+TEST(NicRecorded, DeleteThatCouldNotExecuteFailsClearingAndSetting) {
     WITH_RECORDING_TC(tc, {
-        int32_t rc = -2;
-        std::string err = stderr_of([&] { rc = lumek_nic_speedctl("v0", LUMEK_NIC_NETMODE_RECV, 100); });
-        EXPECT_EQ(rc, 0);
-        Lines adds = police_adds("v0", "800kbit");
-        EXPECT_EQ(tc.calls(), cat({{del_ingress("v0")}, adds}));
-        EXPECT_EQ(err, echoed(adds));
-    });
-}
-
-TEST(NicRecorded, BothDirectionsClearBothThenAddIngressBeforeRoot) {
-    WITH_RECORDING_TC(tc, {
-        EXPECT_EQ(lumek_nic_speedctl("eth1", LUMEK_NIC_NETMODE_BOTH, 125), 0);
-        EXPECT_EQ(tc.calls(), cat({{del_root("eth1"), del_ingress("eth1")},
-                                   police_adds("eth1", "1000kbit"),
-                                   htb_adds("eth1", "1000kbit")}));
-    });
-}
-
-TEST(NicRecorded, SecondLimitReplacesTheFirstByDeletingBeforeAdding) {
-    WITH_RECORDING_TC(tc, {
-        EXPECT_EQ(lumek_nic_speedctl("v0", LUMEK_NIC_NETMODE_SEND, 10), 0);
-        EXPECT_EQ(lumek_nic_speedctl("v0", LUMEK_NIC_NETMODE_SEND, 20), 0);
-        EXPECT_EQ(
-            tc.calls(),
-            cat({{del_root("v0")}, htb_adds("v0", "80kbit"), {del_root("v0")}, htb_adds("v0", "160kbit")}));
-    });
-}
-
-TEST(NicRecorded, FifteenByteNameIsPassedUnchanged) {
-    WITH_RECORDING_TC(tc, {
-        const std::string name(15, 'n');
-        EXPECT_EQ(lumek_nic_speedclr(name.c_str(), LUMEK_NIC_NETMODE_SEND), 0);
-        EXPECT_EQ(tc.calls(), Lines{del_root(name)});
+        for (const char *status : {"127", "126", "KILL"}) {
+            tc.forget();
+            tc.set_statuses({status});
+            int32_t clr_rc = 0;
+            // The delete's own output went to /dev/null, and the library adds nothing.
+            EXPECT_EQ(stderr_of([&] { clr_rc = lumek_nic_speedclr("v0", LUMEK_NIC_NETMODE_BOTH); }), "");
+            EXPECT_EQ(clr_rc, -1) << status;
+            tc.forget();
+            tc.set_statuses({status});
+            EXPECT_EQ(lumek_nic_speedctl("v0", LUMEK_NIC_NETMODE_SEND, 10), -1) << status;
+            EXPECT_EQ(tc.calls(), Lines{del_root("v0")}) << status;
+        }
     });
 }
 
 // ---------------------------------------------------------------- refused arguments
 
-TEST(NicRecorded, SpeedOutOfRangeIsRefusedBeforeAnythingRuns) {
+// Arguments refused with their message and -1, before tc ever runs.
+TEST(NicRecorded, RefusedArgumentsRunNothing) {
     WITH_RECORDING_TC(tc, {
-        for (int64_t speed : {int64_t{0}, int64_t{-1}, int64_t{3932161}, INT64_MIN, INT64_MAX}) {
-            int32_t rc = 0;
-            // Even with a bad netmode and name: the speed is checked first.
-            std::string err = stderr_of([&] { rc = lumek_nic_speedctl("v0", 1, speed); });
-            EXPECT_EQ(rc, -1) << speed;
-            EXPECT_EQ(err, "speed out of range\n") << speed;
-            err = stderr_of([&] { rc = lumek_nic_speedctl("a b", 4, speed); });
-            EXPECT_EQ(err, "speed out of range\n") << speed;
-        }
-        EXPECT_EQ(tc.calls(), Lines{});
-    });
-}
-
-TEST(NicRecorded, MaximumSpeedGivesEightTimesItInKbit) {
-    WITH_RECORDING_TC(tc, {
-        EXPECT_EQ(lumek_nic_speedctl("v0", LUMEK_NIC_NETMODE_SEND, LUMEK_NIC_SPEED_MAX), 0);
-        EXPECT_EQ(tc.calls(), cat({{del_root("v0")}, htb_adds("v0", "31457280kbit")}));
-    });
-}
-
-TEST(NicRecorded, NullNameIsRefusedFirst) {
-    WITH_RECORDING_TC(tc, {
-        int32_t set_rc = 0, clr_rc = 0;
-        EXPECT_EQ(stderr_of([&] { set_rc = lumek_nic_speedctl(nullptr, 4, 0); }), "NIC can't be NULL\n");
-        EXPECT_EQ(stderr_of([&] { clr_rc = lumek_nic_speedclr(nullptr, 4); }), "NIC can't be NULL\n");
-        EXPECT_EQ(set_rc, -1);
-        EXPECT_EQ(clr_rc, -1);
-        EXPECT_EQ(tc.calls(), Lines{});
-    });
-}
-
-TEST(NicRecorded, UnknownNetmodeIsReportedOnceAndRunsNothing) {
-    WITH_RECORDING_TC(tc, {
+        struct Refusal {
+            std::function<int32_t()> call;
+            std::string err;
+        };
+        std::vector<Refusal> refusals;
+        // The speed is checked first, even with a bad netmode and name.
+        for (int64_t speed : {int64_t{0}, int64_t{-1}, int64_t{3932161}, INT64_MIN, INT64_MAX})
+            refusals.push_back(
+                {[speed] { return lumek_nic_speedctl("a b", 4, speed); }, "speed out of range\n"});
+        refusals.push_back({[] { return lumek_nic_speedctl(nullptr, 4, 0); }, "NIC can't be NULL\n"});
+        refusals.push_back({[] { return lumek_nic_speedclr(nullptr, 4); }, "NIC can't be NULL\n"});
         for (int32_t mode : {4, 0, -1, INT32_MAX}) {
-            int32_t set_rc = 0, clr_rc = 0;
-            EXPECT_EQ(stderr_of([&] { set_rc = lumek_nic_speedctl("v0", mode, 10); }), "Netmode error\n")
-                << mode;
-            EXPECT_EQ(stderr_of([&] { clr_rc = lumek_nic_speedclr("v0", mode); }), "Netmode error\n") << mode;
-            EXPECT_EQ(set_rc, -1);
-            EXPECT_EQ(clr_rc, -1);
+            refusals.push_back({[mode] { return lumek_nic_speedctl("v0", mode, 10); }, "Netmode error\n"});
+            refusals.push_back({[mode] { return lumek_nic_speedclr("v0", mode); }, "Netmode error\n"});
         }
-        EXPECT_EQ(tc.calls(), Lines{});
-    });
-}
-
-TEST(NicRecorded, HostileOrImpossibleNamesAreRefusedAsMissingDevicesWithoutRunningTc) {
-    WITH_RECORDING_TC(tc, {
-        const std::string sixteen(16, 'x');
         const std::string planted = tc.dir() + "/p";
-        for (const std::string name :
-             {"lo;touch " + planted, sixteen, std::string(".."), std::string("."), std::string("a b"),
-              std::string(""), std::string("eth0:1"), std::string("a/b"), std::string("a\nb")}) {
+        for (const std::string name : {"lo;touch " + planted, std::string(16, 'x'), std::string(".."),
+                                       std::string("."), std::string("a b"), std::string(""),
+                                       std::string("eth0:1"), std::string("a/b"), std::string("a\nb")}) {
             for (int32_t mode : {1, 2, 3}) {
-                int32_t set_rc = 0, clr_rc = 0;
                 std::string want = "Cannot find device " + name + "\n";
-                EXPECT_EQ(stderr_of([&] { clr_rc = lumek_nic_speedclr(name.c_str(), mode); }), want) << name;
-                EXPECT_EQ(stderr_of([&] { set_rc = lumek_nic_speedctl(name.c_str(), mode, 10); }), want)
-                    << name;
-                EXPECT_EQ(clr_rc, -1);
-                EXPECT_EQ(set_rc, -1);
+                refusals.push_back({[name, mode] { return lumek_nic_speedclr(name.c_str(), mode); }, want});
+                refusals.push_back(
+                    {[name, mode] { return lumek_nic_speedctl(name.c_str(), mode, 10); }, want});
             }
+        }
+        for (size_t i = 0; i < refusals.size(); ++i) {
+            int32_t rc = 0;
+            EXPECT_EQ(stderr_of([&] { rc = refusals[i].call(); }), refusals[i].err) << i;
+            EXPECT_EQ(rc, -1) << i;
         }
         EXPECT_EQ(tc.calls(), Lines{});
         EXPECT_NE(access(planted.c_str(), F_OK), 0);
@@ -320,109 +388,6 @@ TEST(NicRecorded, OneWayLimitsLeavePrivilegeToTc) {
         });
         EXPECT_EQ(st, 0);
         EXPECT_EQ(tc.calls(), (Lines{del_root("v0"), del_ingress("v0")}));
-    });
-}
-
-// ---------------------------------------------------------------- tc's exit statuses
-
-TEST(NicRecorded, MissingDeviceStopsSettingBeforeAnyAdd) {
-    WITH_RECORDING_TC(tc, {
-        for (int32_t mode : {1, 2, 3}) {
-            tc.forget();
-            tc.set_statuses({"1"});
-            int32_t rc = 0;
-            EXPECT_EQ(stderr_of([&] { rc = lumek_nic_speedctl("nosuch0", mode, 10); }),
-                      "Cannot find device nosuch0\n");
-            EXPECT_EQ(rc, -1);
-            // Netmode 3 skips the ingress delete once the root delete found no device.
-            EXPECT_EQ(tc.calls(), Lines{mode == 2 ? del_ingress("nosuch0") : del_root("nosuch0")}) << mode;
-        }
-    });
-}
-
-TEST(NicRecorded, IngressDeleteStatusIsNotExaminedInTwoWayClear) {
-    WITH_RECORDING_TC(tc, {
-        tc.set_statuses({"2", "1"});
-        int32_t rc = -2;
-        EXPECT_EQ(stderr_of([&] { rc = lumek_nic_speedclr("v0", LUMEK_NIC_NETMODE_BOTH); }), "");
-        EXPECT_EQ(rc, 0);
-        EXPECT_EQ(tc.calls(), (Lines{del_root("v0"), del_ingress("v0")}));
-    });
-}
-
-TEST(NicRecorded, ClearingWithNothingInstalledSucceedsQuietly) {
-    WITH_RECORDING_TC(tc, {
-        // tc exits 2 when there is no qdisc to delete; its complaint goes to /dev/null.
-        tc.set_statuses({"2", "2", "2", "2"});
-        int32_t send = -2, recv = -2, both = -2;
-        std::string err = stderr_of([&] {
-            send = lumek_nic_speedclr("v0", LUMEK_NIC_NETMODE_SEND);
-            recv = lumek_nic_speedclr("v0", LUMEK_NIC_NETMODE_RECV);
-            both = lumek_nic_speedclr("v0", LUMEK_NIC_NETMODE_BOTH);
-        });
-        EXPECT_EQ(send, 0);
-        EXPECT_EQ(recv, 0);
-        EXPECT_EQ(both, 0);
-        EXPECT_EQ(err, "");
-        EXPECT_EQ(tc.calls(), (Lines{del_root("v0"), del_ingress("v0"), del_root("v0"), del_ingress("v0")}));
-    });
-}
-
-TEST(NicRecorded, RefusedAddTakesTheWholeSendLimitOffAgain) {
-    WITH_RECORDING_TC(tc, {
-        // The class add fails: nothing after it runs, and the root qdisc goes again.
-        tc.set_statuses({"0", "0", "2"});
-        int32_t rc = 0;
-        EXPECT_EQ(stderr_of([&] { rc = lumek_nic_speedctl("v0", LUMEK_NIC_NETMODE_SEND, 10); }),
-                  echoed({htb_adds("v0", "80kbit")[0], htb_adds("v0", "80kbit")[1]}));
-        EXPECT_EQ(rc, -1);
-        Lines adds = htb_adds("v0", "80kbit");
-        EXPECT_EQ(tc.calls(), (Lines{del_root("v0"), adds[0], adds[1], del_root("v0")}));
-    });
-}
-
-TEST(NicRecorded, RefusedIpv6FilterFailsTheSendLimit) {
-    WITH_RECORDING_TC(tc, {
-        tc.set_statuses({"0", "0", "0", "0", "2"});
-        EXPECT_EQ(lumek_nic_speedctl("v0", LUMEK_NIC_NETMODE_SEND, 10), -1);
-        EXPECT_EQ(tc.calls(), cat({{del_root("v0")}, htb_adds("v0", "80kbit"), {del_root("v0")}}));
-    });
-}
-
-TEST(NicRecorded, RefusedPoliceInTwoWayLimitClearsBothAndAddsNoHtb) {
-    WITH_RECORDING_TC(tc, {
-        // As on kernels without the police action.
-        tc.set_statuses({"2", "2", "0", "2"});
-        EXPECT_EQ(lumek_nic_speedctl("v0", LUMEK_NIC_NETMODE_BOTH, 10), -1);
-        EXPECT_EQ(tc.calls(), cat({{del_root("v0"), del_ingress("v0")},
-                                   police_adds("v0", "80kbit"),
-                                   {del_root("v0"), del_ingress("v0")}}));
-    });
-}
-
-TEST(NicRecorded, AddKilledBySignalFailsTheLimit) {
-    WITH_RECORDING_TC(tc, {
-        tc.set_statuses({"0", "KILL"});
-        EXPECT_EQ(lumek_nic_speedctl("v0", LUMEK_NIC_NETMODE_RECV, 10), -1);
-        EXPECT_EQ(tc.calls(),
-                  cat({{del_ingress("v0")}, {police_adds("v0", "80kbit")[0]}, {del_ingress("v0")}}));
-    });
-}
-
-TEST(NicRecorded, DeleteThatCouldNotExecuteFailsClearingAndSetting) {
-    WITH_RECORDING_TC(tc, {
-        for (const char *status : {"127", "126", "KILL"}) {
-            tc.forget();
-            tc.set_statuses({status});
-            int32_t clr_rc = 0;
-            // The delete's own output went to /dev/null, and the library adds nothing.
-            EXPECT_EQ(stderr_of([&] { clr_rc = lumek_nic_speedclr("v0", LUMEK_NIC_NETMODE_BOTH); }), "");
-            EXPECT_EQ(clr_rc, -1) << status;
-            tc.forget();
-            tc.set_statuses({status});
-            EXPECT_EQ(lumek_nic_speedctl("v0", LUMEK_NIC_NETMODE_SEND, 10), -1) << status;
-            EXPECT_EQ(tc.calls(), Lines{del_root("v0")}) << status;
-        }
     });
 }
 
@@ -494,101 +459,87 @@ ToolRun lumekctl(const Lines &args) {
         if (access(kLumekctl, X_OK) != 0) GTEST_SKIP() << "*** SKIPPED: lumekctl not built ***"; \
     } while (0)
 
-TEST(NicTool, EqualSpeedsMakeOneTwoWayLimit) {
-    REQUIRE_LUMEKCTL();
-    WITH_RECORDING_TC(tc, {
-        ToolRun r = lumekctl({"nic", "limit", "v0", "--send", "10", "--recv", "10"});
-        EXPECT_EQ(r.status, 0) << r.err;
-        EXPECT_EQ(r.out, "v0: limited: send 10 KB/s, receive 10 KB/s\n");
-        EXPECT_EQ(tc.calls(), cat({{del_root("v0"), del_ingress("v0")},
-                                   police_adds("v0", "80kbit"),
-                                   htb_adds("v0", "80kbit")}));
-    });
-}
+// What `lumekctl nic` runs, exits with and prints (out/err checked when given).
+struct ToolCase {
+    Lines args;
+    Lines statuses;
+    bool ok;
+    Lines calls;
+    const char *out = nullptr;
+    const char *err = nullptr;
+};
 
-TEST(NicTool, DifferentSpeedsSetSendThenReceive) {
+TEST(NicTool, CommandsRunTheRightLimits) {
     REQUIRE_LUMEKCTL();
-    WITH_RECORDING_TC(tc, {
-        ToolRun r = lumekctl({"nic", "limit", "v0", "--send", "10", "--recv", "20"});
-        EXPECT_EQ(r.status, 0) << r.err;
-        EXPECT_EQ(tc.calls(), cat({{del_root("v0")},
-                                   htb_adds("v0", "80kbit"),
-                                   {del_ingress("v0")},
-                                   police_adds("v0", "160kbit")}));
-    });
-}
-
-TEST(NicTool, FailedReceiveSideTakesTheSendSideBack) {
-    REQUIRE_LUMEKCTL();
-    WITH_RECORDING_TC(tc, {
-        // Send side: 1 delete + 4 adds succeed; receive side: the police filter is refused.
-        tc.set_statuses({"2", "0", "0", "0", "0", "2", "0", "2"});
-        ToolRun r = lumekctl({"nic", "limit", "v0", "--send", "10", "--recv", "20"});
-        EXPECT_NE(r.status, 0);
-        Lines police = police_adds("v0", "160kbit");
-        EXPECT_EQ(tc.calls(), cat({{del_root("v0")},
-                                   htb_adds("v0", "80kbit"),
-                                   {del_ingress("v0")},
-                                   police,
-                                   {del_ingress("v0"), del_root("v0")}}));
-    });
-}
-
-TEST(NicTool, OneSideLimitsUseOneNetmode) {
-    REQUIRE_LUMEKCTL();
-    WITH_RECORDING_TC(tc, {
-        EXPECT_EQ(lumekctl({"nic", "limit", "v0", "--recv", "5"}).status, 0);
-        EXPECT_EQ(tc.calls(), cat({{del_ingress("v0")}, police_adds("v0", "40kbit")}));
-        tc.forget();
-        EXPECT_EQ(lumekctl({"nic", "limit", "v0", "--send", "5"}).status, 0);
-        EXPECT_EQ(tc.calls(), cat({{del_root("v0")}, htb_adds("v0", "40kbit")}));
-    });
-}
-
-TEST(NicTool, ClearTakesBothSidesUnlessOneIsChosen) {
-    REQUIRE_LUMEKCTL();
-    WITH_RECORDING_TC(tc, {
-        EXPECT_EQ(lumekctl({"nic", "clear", "v0"}).status, 0);
-        EXPECT_EQ(lumekctl({"nic", "clear", "v0", "--send"}).status, 0);
-        EXPECT_EQ(lumekctl({"nic", "clear", "v0", "--recv"}).status, 0);
-        EXPECT_EQ(tc.calls(), (Lines{del_root("v0"), del_ingress("v0"), del_root("v0"), del_ingress("v0")}));
-    });
-}
-
-TEST(NicTool, FailureExitsNonZeroWithTheLibraryMessage) {
-    REQUIRE_LUMEKCTL();
-    WITH_RECORDING_TC(tc, {
-        tc.set_statuses({"1"});
-        ToolRun r = lumekctl({"nic", "clear", "nosuch0"});
-        EXPECT_NE(r.status, 0);
-        EXPECT_EQ(r.out, "");
-        EXPECT_EQ(r.err, "lumekctl: nic clear nosuch0: Cannot find device nosuch0\n");
-        r = lumekctl({"nic", "limit", "v0", "--send", "0"});
-        EXPECT_NE(r.status, 0);
-        EXPECT_EQ(r.err, "lumekctl: nic limit v0: speed out of range\n");
-    });
-}
-
-TEST(NicTool, JsonGivesDeviceAndResult) {
-    REQUIRE_LUMEKCTL();
-    WITH_RECORDING_TC(tc, {
-        ToolRun ok = lumekctl({"--json", "nic", "limit", "v0", "--send", "10"});
-        EXPECT_EQ(ok.status, 0);
-        EXPECT_EQ(ok.out, "{\n  \"device\": \"v0\",\n  \"result\": 0\n}\n");
-        tc.set_statuses({"1"});
-        tc.forget();
-        ToolRun bad = lumekctl({"--json", "nic", "clear", "nosuch0", "--send"});
-        EXPECT_NE(bad.status, 0);
-        EXPECT_EQ(bad.out,
-                  "{\n  \"device\": \"nosuch0\",\n  \"message\": \"Cannot find device nosuch0\",\n"
-                  "  \"result\": -1\n}\n");
-    });
-}
-
-TEST(NicTool, LimitWithoutADirectionIsAUsageError) {
-    REQUIRE_LUMEKCTL();
-    WITH_RECORDING_TC(tc, {
-        EXPECT_NE(lumekctl({"nic", "limit", "v0"}).status, 0);
-        EXPECT_EQ(tc.calls(), Lines{});
-    });
+    const ToolCase cases[] = {
+        {{"nic", "limit", "v0", "--send", "10", "--recv", "10"},  // equal speeds: one two-way limit
+         {},
+         true,
+         cat({{del_root("v0"), del_ingress("v0")}, police_adds("v0", "80kbit"), htb_adds("v0", "80kbit")}),
+         "v0: limited: send 10 KB/s, receive 10 KB/s\n"},
+        {{"nic", "limit", "v0", "--send", "10", "--recv", "20"},  // send first, then receive
+         {},
+         true,
+         cat({{del_root("v0")},
+              htb_adds("v0", "80kbit"),
+              {del_ingress("v0")},
+              police_adds("v0", "160kbit")})},
+        {{"nic", "limit", "v0", "--send", "10", "--recv", "20"},  // refused police takes the send side back
+         {"2", "0", "0", "0", "0", "2", "0", "2"},
+         false,
+         cat({{del_root("v0")},
+              htb_adds("v0", "80kbit"),
+              {del_ingress("v0")},
+              police_adds("v0", "160kbit"),
+              {del_ingress("v0"), del_root("v0")}})},
+        {{"nic", "limit", "v0", "--recv", "5"},
+         {},
+         true,
+         cat({{del_ingress("v0")}, police_adds("v0", "40kbit")})},
+        {{"nic", "limit", "v0", "--send", "5"}, {}, true, cat({{del_root("v0")}, htb_adds("v0", "40kbit")})},
+        {{"nic", "clear", "v0"}, {}, true, {del_root("v0"), del_ingress("v0")}},
+        {{"nic", "clear", "v0", "--send"}, {}, true, {del_root("v0")}},
+        {{"nic", "clear", "v0", "--recv"}, {}, true, {del_ingress("v0")}},
+        {{"nic", "clear", "nosuch0"},
+         {"1"},
+         false,
+         {del_root("nosuch0")},
+         "",
+         "lumekctl: nic clear nosuch0: Cannot find device nosuch0\n"},
+        {{"nic", "limit", "v0", "--send", "0"},
+         {},
+         false,
+         {},
+         "",
+         "lumekctl: nic limit v0: speed out of range\n"},
+        {{"nic", "limit", "v0"}, {}, false, {}},  // no direction: a usage error
+        {{"--json", "nic", "limit", "v0", "--send", "10"},
+         {},
+         true,
+         cat({{del_root("v0")}, htb_adds("v0", "80kbit")}),
+         "{\n  \"device\": \"v0\",\n  \"result\": 0\n}\n"},
+        {{"--json", "nic", "clear", "nosuch0", "--send"},
+         {"1"},
+         false,
+         {del_root("nosuch0")},
+         "{\n  \"device\": \"nosuch0\",\n  \"message\": \"Cannot find device nosuch0\",\n  \"result\": "
+         "-1\n}\n"},
+    };
+    for (const auto &c : cases) {
+        WITH_RECORDING_TC(tc, {
+            std::string cmd;
+            for (const auto &a : c.args) cmd += a + " ";
+            SCOPED_TRACE(cmd);
+            tc.set_statuses(c.statuses);
+            ToolRun r = lumekctl(c.args);
+            EXPECT_EQ(r.status == 0, c.ok) << r.err;
+            EXPECT_EQ(tc.calls(), c.calls);
+            if (c.out) {
+                EXPECT_EQ(r.out, c.out);
+            }
+            if (c.err) {
+                EXPECT_EQ(r.err, c.err);
+            }
+        });
+    }
 }
