@@ -78,6 +78,178 @@ LUMEKWHLIST_PUBLIC GVariant *lumek_whlist_process_dbus_method(const char *method
                                                               int32_t *result_out);
 
 /* ------------------------------------------------------------------------------------------
+ * Whitelist objects and daemon queries.
+ * ------------------------------------------------------------------------------------------ */
+
+/* Exectl label numbers; the texts are "verified", "original", "vordsw", "trusted", "unknown",
+ * "parent", "script". */
+#define LUMEK_EXECTL_VERIFIED 0
+#define LUMEK_EXECTL_ORIGINAL 1
+#define LUMEK_EXECTL_VORDSW   2
+#define LUMEK_EXECTL_TRUSTED  3
+#define LUMEK_EXECTL_UNKNOWN  4
+#define LUMEK_EXECTL_PARENT   5
+#define LUMEK_EXECTL_SCRIPT   6
+
+/* Object type numbers; the texts are "program", "library", "script", "kmodule", "other",
+ * "link". */
+#define LUMEK_OBJ_PROGRAM 0
+#define LUMEK_OBJ_LIBRARY 1
+#define LUMEK_OBJ_SCRIPT  2
+#define LUMEK_OBJ_KMODULE 3
+#define LUMEK_OBJ_OTHER   4
+#define LUMEK_OBJ_LINK    5
+
+/* Result of a list query whose entry could not be allocated (the list stays partly built). */
+#define LUMEK_WHLIST_ERR_NO_MEMORY (-3)
+
+/* One whitelisted file; 48 bytes, next at 40. Lists are built by prepending, so a list
+ * holds the daemon's entries in reverse order. */
+typedef struct WhlistObject {
+    char *path;          /* malloc'd, may be NULL */
+    char *hash;          /* malloc'd, may be NULL */
+    int32_t obj_type;    /* LUMEK_OBJ_* */
+    int32_t exectl_type; /* LUMEK_EXECTL_* */
+    int32_t writable;    /* 0: protection text "readonly"; 1: any other */
+    int32_t extra1;      /* carried unchanged from the daemon */
+    int32_t extra2;      /* the entry's status */
+    struct WhlistObject *next;
+} WhlistObject;
+
+/* One whitelisted kernel module; 24 bytes, next at 16. */
+typedef struct KmodObject {
+    char *name; /* malloc'd, may be NULL */
+    int32_t value;
+    struct KmodObject *next;
+} KmodObject;
+
+/**
+ * lumek_whlist_parse_exectl_type - label number of a label text (exact, case-sensitive).
+ * Returns: 0-6; 4 ("unknown") for NULL and for every text not in the table.
+ */
+LUMEKWHLIST_PUBLIC int32_t lumek_whlist_parse_exectl_type(const char *text);
+
+/**
+ * create_object_list_entry - prepend a new WhlistObject built from daemon texts to *@head.
+ * @path, @hash: copied (NULL stays NULL). @obj_type_text: NULL or unknown gives 4.
+ * @exectl_text: see lumek_whlist_parse_exectl_type(). @protect_text: "readonly" gives
+ * writable 0, anything else (NULL too) 1.
+ *
+ * Returns: 0; -1 when @head is NULL (nothing allocated) or the entry cannot be allocated
+ * (message in the last-error buffer, list unchanged). Free with lumek_whlist_objects_free().
+ */
+LUMEKWHLIST_PUBLIC int32_t create_object_list_entry(WhlistObject **head, const char *path, const char *hash,
+                                                    const char *obj_type_text, const char *exectl_text,
+                                                    const char *protect_text, int32_t extra1, int32_t extra2);
+
+/**
+ * lumek_whlist_objects_free - free every entry of *@head and its texts; *@head becomes NULL.
+ * A NULL @head or an empty list does nothing.
+ */
+LUMEKWHLIST_PUBLIC void lumek_whlist_objects_free(WhlistObject **head);
+
+/** lumek_kmod_whlist_objects_free - the same for a KmodObject list. */
+LUMEKWHLIST_PUBLIC void lumek_kmod_whlist_objects_free(KmodObject **head);
+
+/**
+ * lumek_whlist_load - entries the daemon selects by @selector and the text @filter (NULL is
+ * sent as ""); what both mean is the daemon's. lumek_whlist_load_sm asks the daemon's _sm
+ * method.
+ * @head: receives the list (NULL first; free with lumek_whlist_objects_free()).
+ *
+ * Returns: 0 (the list may be empty; also when the system bus cannot be reached); -1007 for a
+ * NULL @head (no message) or a text that is not UTF-8; -3 when an entry cannot be allocated
+ * (entries so far stay in *@head); the daemon's mapped code; -1011 for a reply of another
+ * type. Failures other than a NULL @head leave a message in the last-error buffer.
+ */
+LUMEKWHLIST_PUBLIC int32_t lumek_whlist_load(int32_t selector, const char *filter, WhlistObject **head);
+LUMEKWHLIST_PUBLIC int32_t lumek_whlist_load_sm(int32_t selector, const char *filter, WhlistObject **head);
+
+/** lumek_whlist_load_all - every entry; results as lumek_whlist_load(). */
+LUMEKWHLIST_PUBLIC int32_t lumek_whlist_load_all(WhlistObject **head);
+
+/**
+ * lumek_whlist_load_by_obj_type - entries by selector, object type text @type (required;
+ * NULL gives -1007 with a message) and @filter (NULL sent as ""). Results as
+ * lumek_whlist_load().
+ */
+LUMEKWHLIST_PUBLIC int32_t lumek_whlist_load_by_obj_type(int32_t selector, const char *type,
+                                                         const char *filter, WhlistObject **head);
+
+/**
+ * lumek_whlist_get_count_by_obj_type - how many entries the same selection holds.
+ * Returns: the daemon's count, or 0 on any failure (message in the last-error buffer
+ * unless the bus could not be reached).
+ */
+LUMEKWHLIST_PUBLIC int32_t lumek_whlist_get_count_by_obj_type(int32_t selector, const char *type,
+                                                              const char *filter);
+
+/**
+ * lumek_whlist_load_by_path - the daemon's entry for the absolute form of @path.
+ * @entry: filled on success (path and hash malloc'd; next untouched); untouched otherwise.
+ * Returns: 0, -1007 (NULL argument, path not absolutisable or not UTF-8), the daemon's code,
+ * -1011 for a reply of another type; 0 with @entry untouched when the bus cannot be reached.
+ */
+LUMEKWHLIST_PUBLIC int32_t lumek_whlist_load_by_path(const char *path, WhlistObject *entry);
+
+/**
+ * lumek_whlist_get_hash_by_path - the daemon's hash of the file. A path under "/data/home"
+ * or "/data/root" that is the same file without its "/data" is sent without it.
+ * Returns: a malloc'd text (free with free()), or NULL on any failure.
+ */
+LUMEKWHLIST_PUBLIC char *lumek_whlist_get_hash_by_path(const char *path);
+
+/**
+ * lumek_whlist_import, lumek_whlist_export - ask the daemon to read or write the whitelist
+ * from or to @text (a file name for the reference daemon) for @selector.
+ * Returns: the daemon's result; -1007 for a NULL or non-UTF-8 @text; the mapped code.
+ */
+LUMEKWHLIST_PUBLIC int32_t lumek_whlist_import(int32_t selector, const char *text);
+LUMEKWHLIST_PUBLIC int32_t lumek_whlist_export(int32_t selector, const char *text);
+
+/**
+ * lumek_whlist_protect_set_for_dpkg, lumek_whlist_script_set_for_dpkg - the daemon's
+ * package-manager protection and script commands.
+ * Returns: 0 without any daemon call while the framework is disabled; else the daemon's
+ * result or the mapped code.
+ */
+LUMEKWHLIST_PUBLIC int32_t lumek_whlist_protect_set_for_dpkg(void);
+LUMEKWHLIST_PUBLIC int32_t lumek_whlist_script_set_for_dpkg(void);
+
+/**
+ * lumek_kmod_whlist_load - kernel modules named @name (NULL sent as ""; the daemon decides
+ * what it matches). lumek_kmod_whlist_load_sm asks the _sm method.
+ * @head: receives the list (free with lumek_kmod_whlist_objects_free()).
+ * Returns: as lumek_whlist_load().
+ */
+LUMEKWHLIST_PUBLIC int32_t lumek_kmod_whlist_load(const char *name, KmodObject **head);
+LUMEKWHLIST_PUBLIC int32_t lumek_kmod_whlist_load_sm(const char *name, KmodObject **head);
+
+/**
+ * lumek_bgset_set, lumek_bgset_unset - set or clear the daemon's bgset text.
+ * Returns: the daemon's result; -1007 for a NULL or non-UTF-8 @text; the mapped code.
+ */
+LUMEKWHLIST_PUBLIC int32_t lumek_bgset_set(const char *text);
+LUMEKWHLIST_PUBLIC int32_t lumek_bgset_unset(void);
+
+/* Framework pass-throughs: arguments and results unchanged. getstatus gives 0 while the
+ * framework is disabled. */
+LUMEKWHLIST_PUBLIC int lumek_whlist_is_secadm(void);
+LUMEKWHLIST_PUBLIC int lumek_whlist_is_auditadm(void);
+LUMEKWHLIST_PUBLIC int lumek_whlist_getstatus(void);
+LUMEKWHLIST_PUBLIC int lumek_whlist_setstatus(int status);
+LUMEKWHLIST_PUBLIC int lumek_whlist_get_func_status(int func);
+LUMEKWHLIST_PUBLIC int lumek_whlist_set_func_status(int func, int value);
+
+/**
+ * lumek_whlist_update_rmmodpro - removal protection of kernel module @name: @flag 0 turns
+ * it off, any other value on. lumek_whlist_update_rmmodpro_sm uses the _sm store.
+ * Returns: the framework's result, or -1007 (message written) for a NULL @name.
+ */
+LUMEKWHLIST_PUBLIC int32_t lumek_whlist_update_rmmodpro(int32_t flag, const char *name);
+LUMEKWHLIST_PUBLIC int32_t lumek_whlist_update_rmmodpro_sm(int32_t flag, const char *name);
+
+/* ------------------------------------------------------------------------------------------
  * Process snapshot.
  * ------------------------------------------------------------------------------------------ */
 

@@ -16,6 +16,26 @@ step "$ctl" call lumek_bgset_set "'background'"
 # Wrong arguments: the daemon refuses them and lumekctl reports the code and the message.
 step "$ctl" call lumek_whlist_load_by_path "(1, 2)"
 
+# The whitelist: label a few files in the stand-in, then list, count and look them up
+# through lumekctl (the reference daemon serves what the stand-in holds).
+standin=$bin/lumek-standin
+"$standin" label /usr/bin/ls --set trusted
+"$standin" label /usr/bin/env --set verified
+"$standin" label /usr/bin/true --set vordsw
+"$standin" protect /usr/bin/ls --set readonly
+step "$standin" entries
+step "$ctl" list
+step "$ctl" list --type program --filter /usr/bin/l
+step "$ctl" count program
+step "$ctl" --json show /usr/bin/ls
+step "$ctl" hash /usr/bin/env
+step "$ctl" export /tmp/lumek-demo-whitelist.txt && rm -f /tmp/lumek-demo-whitelist.txt
+step "$ctl" module protect ext4 on
+step "$ctl" module list
+step "$ctl" bgset set night
+step "$standin" text bgset
+step "$ctl" show /no/such/file
+
 # A snapshot in a private pid namespace, so it shows only a few processes of its own.
 pswork=$(mktemp /tmp/lumek-demo-ps.XXXXXX)
 cat >"$pswork" <<PS

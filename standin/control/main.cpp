@@ -80,7 +80,14 @@ int main(int argc, char **argv) {
     auto *protect = app.add_subcommand("protect", "Print a path's protection text");
     protect->add_option("path", path)->required();
     protect->add_flag("--sm", sm, "The _sm setters' store");
-    protect->callback([&] { rc = print_text(lumek_standin_protection(path.c_str(), sm), "no protection"); });
+    protect->add_option("--set", text, "Record this protection text instead (no call-log entry)");
+    protect->callback([&] {
+        if (!text.empty()) {
+            rc = lumek_standin_set_protection(path.c_str(), text.c_str(), sm) == 0 ? 0 : 1;
+            return;
+        }
+        rc = print_text(lumek_standin_protection(path.c_str(), sm), "no protection");
+    });
 
     std::string name;
     auto *kmod = app.add_subcommand("kmod", "Tell whether a kernel module is protected");
@@ -163,6 +170,38 @@ int main(int argc, char **argv) {
     fclear->add_option("func", func);
     fclear->callback(
         [&] { rc = lumek_standin_fault_clear(func.empty() ? nullptr : func.c_str()) == 0 ? 0 : 1; });
+
+    // The whitelist as the reference daemon serves it: labelled or protected files, the
+    // protected modules, and named texts such as "bgset".
+    auto *entries =
+        app.add_subcommand("entries", "List labelled or protected files (label, protection, path)");
+    entries->add_flag("--sm", sm, "Protection texts of the _sm store");
+    entries->callback([&] {
+        int n = 0;
+        LumekStandinEntry *e = lumek_standin_entries(sm, &n);
+        if (!e) {
+            fprintf(stderr, "cannot read the stand-in state\n");
+            rc = 1;
+            return;
+        }
+        for (int i = 0; i < n; ++i)
+            printf("%-9s %-9s %s\n", e[i].label ? e[i].label : "-", e[i].protect ? e[i].protect : "-",
+                   e[i].path);
+        lumek_standin_free_entries(e, n);
+    });
+
+    auto *kmods = app.add_subcommand("kmods", "List the protected kernel modules");
+    kmods->add_flag("--sm", sm, "The _sm set");
+    kmods->callback([&] {
+        int n = 0;
+        char **lines = lumek_standin_kmods(sm, &n);
+        rc = print_lines(lines, n);
+    });
+
+    std::string key;
+    auto *textc = app.add_subcommand("text", "Print a named text (for example bgset)");
+    textc->add_option("key", key)->required();
+    textc->callback([&] { rc = print_text(lumek_standin_text(key.c_str()), "unset"); });
 
     int64_t value = 0;
     auto *status = app.add_subcommand("status", "Set the framework status (0 disabled)");

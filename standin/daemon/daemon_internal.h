@@ -39,6 +39,14 @@ inline constexpr const char kMsgNoSuchEntry[] = "%s: no whitelist entry for this
 inline constexpr const char kMsgBadErrorName[] = "not a valid D-Bus error name: %s";
 inline constexpr const char kMsgUnknownMethod[] = "no such whlist method: %s";
 inline constexpr const char kMsgUnknownTestMethod[] = "no such test-control method: %s";
+inline constexpr const char kMsgCannotRead[] = "%s: cannot read: %s";
+inline constexpr const char kMsgBadLine[] = "%s:%d: expected LABEL<tab>PROTECTION<tab>PATH with known texts";
+inline constexpr const char kMsgCannotWrite[] = "%s: cannot write: %s";
+inline constexpr const char kMsgNewlineInPath[] = "%s: a path holding a newline cannot be exported";
+inline constexpr const char kMsgStore[] = "the stand-in's state cannot be read or written";
+
+// Key of the bgset text in the stand-in's named texts.
+inline constexpr const char kBgsetKey[] = "bgset";
 
 // Introspection XML of both interfaces.
 extern const char kIntrospectionXml[];
@@ -85,8 +93,6 @@ class State {
     // (an empty "av" for a call without arguments).
     GVariant *calls() const;
 
-    std::string bgset;
-
   private:
     template <typename Inj>
     static Inj *find(std::map<std::string, Inj> &m, const std::string &method);
@@ -97,6 +103,25 @@ class State {
     GVariant *modules_ = nullptr;
     std::vector<std::pair<std::string, GVariant *>> calls_;
 };
+
+// One file of the stand-in's state, as the whitelist shows it: the label and protection
+// texts are "" when the file has none.
+struct FileEntry {
+    std::string path, label, protect, type;
+    bool exists = false;
+};
+
+// The stand-in's labelled or protected files (@sm: the _sm protection store), by path.
+std::vector<FileEntry> labelled_files(bool sm);
+// A floating "(sssssii)" of the entry; the hash is the file's MD5 now ("" when unreadable),
+// the first integer 1 when the file exists, the status 0.
+GVariant *file_entry_tuple(const FileEntry &f);
+// The stand-in's protected modules (@sm: the _sm set), by name.
+std::vector<std::string> protected_modules(bool sm);
+// Stores (or, for NULL, clears) the bgset text in the stand-in.
+bool store_bgset(const char *text);
+// Records an imported label and protection text ("" leaves that one alone).
+bool import_entry(const std::string &path, const std::string &label, const std::string &protect);
 
 // True for the name of a method of the whitelist interface.
 bool is_whlist_method(const char *name);

@@ -13,7 +13,6 @@ void State::reset() {
     modules_ = nullptr;
     for (auto &c : calls_) g_variant_unref(c.second);
     calls_.clear();
-    bgset.clear();
 }
 
 // A method-specific injection wins over the "*" one.

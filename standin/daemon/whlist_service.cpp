@@ -1,5 +1,23 @@
 // Answers of interface "com.vorda.lumek.whlist": every call is recorded, then an injected
-// error or reply wins, else the method answers from the served data.
+// error or reply wins, then entries served for the method (or "*"), else the real state:
+// the files the framework stand-in holds labels or protection texts for.
+//
+// What the arguments mean here (the wire protocol leaves it to the daemon):
+//   selector  0: entries with an exectl label that are not kernel modules
+//             1: entries with a protection text
+//             2: kernel modules with an exectl label
+//             any other value: every entry
+//   filter    a path prefix; "" matches every path
+//   obj_type  an object type text ("program", "library", ...); "" matches every type
+//   module    an exact module name; "" matches every module
+//   import/export text: a file of lines LABEL<tab>PROTECTION<tab>PATH (either text may be
+//             empty); import applies the labels for selector 0, the protection texts for 1,
+//             both otherwise; export writes the entries the selector chooses. Both answer the
+//             number of entries; a file that does not exist imports nothing.
+// The _sm methods use the stand-in's _sm protection store and module set. Entries carry
+// the file's MD5 as hash, 1 as first integer when the file exists, and status 0.
+#include <errno.h>
+#include <stdio.h>
 #include <string.h>
 
 #include <string>
@@ -26,69 +44,117 @@ Answer int_reply(gint32 v) {
     return reply_of(g_variant_new("(i)", v));
 }
 
+Answer error_of(const char *name, const char *format, const char *arg, const char *detail = "") {
+    Answer a;
+    a.error.name = name;
+    gchar *msg = g_strdup_printf(format, arg, detail);
+    a.error.message = msg;
+    g_free(msg);
+    return a;
+}
+
 bool has_prefix(const char *s, const char *prefix) {
     return prefix[0] == '\0' || strncmp(s, prefix, strlen(prefix)) == 0;
 }
 
-// Walks the served entries of @method; an empty @obj_type or @prefix matches everything.
+bool is_sm(const char *method) {
+    size_t n = strlen(method);
+    return n > 3 && strcmp(method + n - 3, "_sm") == 0;
+}
+
+struct Selection {
+    gint32 selector = -1;
+    const char *type = "";
+    const char *prefix = "";
+    const char *exact = nullptr;  // only this path
+
+    bool matches(const char *path, const char *obj_type, const char *label, const char *protect) const {
+        if (exact ? strcmp(path, exact) != 0 : !has_prefix(path, prefix)) return false;
+        if (type[0] != '\0' && strcmp(obj_type, type) != 0) return false;
+        bool kmod = strcmp(obj_type, "kmodule") == 0;
+        switch (selector) {
+            case 0:
+                return label[0] != '\0' && !kmod;
+            case 1:
+                return protect[0] != '\0';
+            case 2:
+                return label[0] != '\0' && kmod;
+            default:
+                return true;
+        }
+    }
+};
+
+// Calls fn(entry) for every selected entry, served or real; @entry is borrowed for the
+// call. @with_tuple false spares the real state's hashing when only a count is wanted (fn
+// then gets null).
 template <typename Fn>
-void for_matching(const State &st, const char *method, const char *obj_type, const char *prefix, Fn fn) {
-    GVariant *arr = st.entries_for(method);
-    if (!arr) return;
-    GVariantIter it;
-    g_variant_iter_init(&it, arr);
-    GVariant *entry;
-    while ((entry = g_variant_iter_next_value(&it))) {
-        const char *path = nullptr, *type = nullptr;
-        g_variant_get_child(entry, 0, "&s", &path);
-        g_variant_get_child(entry, 2, "&s", &type);
-        if (has_prefix(path, prefix) && (obj_type[0] == '\0' || strcmp(type, obj_type) == 0)) fn(entry, path);
+void for_selected(const State &st, const char *method, const Selection &sel, bool with_tuple, Fn fn) {
+    if (GVariant *arr = st.entries_for(method)) {
+        GVariantIter it;
+        g_variant_iter_init(&it, arr);
+        GVariant *entry;
+        while ((entry = g_variant_iter_next_value(&it))) {
+            const char *path, *hash, *type, *label, *protect;
+            gint32 a, b;
+            g_variant_get(entry, "(&s&s&s&s&sii)", &path, &hash, &type, &label, &protect, &a, &b);
+            if (sel.matches(path, type, label, protect)) fn(entry);
+            g_variant_unref(entry);
+        }
+        return;
+    }
+    for (const FileEntry &f : labelled_files(is_sm(method))) {
+        if (!sel.matches(f.path.c_str(), f.type.c_str(), f.label.c_str(), f.protect.c_str())) continue;
+        if (!with_tuple) {
+            fn(nullptr);
+            continue;
+        }
+        GVariant *entry = g_variant_ref_sink(file_entry_tuple(f));
+        fn(entry);
         g_variant_unref(entry);
     }
 }
 
-Answer entry_list(const State &st, const char *method, const char *obj_type, const char *prefix) {
+Answer entry_list(const State &st, const char *method, const Selection &sel) {
     GVariantBuilder b;
     g_variant_builder_init(&b, G_VARIANT_TYPE("a(sssssii)"));
-    for_matching(st, method, obj_type, prefix,
-                 [&b](GVariant *e, const char *) { g_variant_builder_add_value(&b, e); });
+    for_selected(st, method, sel, true, [&b](GVariant *e) { g_variant_builder_add_value(&b, e); });
     GVariant *arr = g_variant_builder_end(&b);
     return reply_of(g_variant_new_tuple(&arr, 1));
 }
 
-// Borrowed entry with exactly this path, or null.
+// New reference to the entry with exactly this path, or null.
 GVariant *entry_by_path(const State &st, const char *method, const char *path) {
+    Selection sel;
+    sel.exact = path;
     GVariant *found = nullptr;
-    for_matching(st, method, "", path, [&](GVariant *e, const char *p) {
-        if (!found && strcmp(p, path) == 0) found = g_variant_ref(e);
+    for_selected(st, method, sel, true, [&](GVariant *e) {
+        if (!found) found = g_variant_ref(e);
     });
     return found;
 }
 
 Answer load_filtered(State &st, const char *method, GVariant *p) {
-    gint32 selector;
-    const char *filter;
-    g_variant_get(p, "(i&s)", &selector, &filter);
-    return entry_list(st, method, "", filter);
+    Selection sel;
+    g_variant_get(p, "(i&s)", &sel.selector, &sel.prefix);
+    return entry_list(st, method, sel);
 }
 
 Answer load_all(State &st, const char *method, GVariant *) {
-    return entry_list(st, method, "", "");
+    return entry_list(st, method, Selection());
 }
 
 Answer load_by_obj_type(State &st, const char *method, GVariant *p) {
-    gint32 selector;
-    const char *type, *filter;
-    g_variant_get(p, "(i&s&s)", &selector, &type, &filter);
-    return entry_list(st, method, type, filter);
+    Selection sel;
+    g_variant_get(p, "(i&s&s)", &sel.selector, &sel.type, &sel.prefix);
+    return entry_list(st, method, sel);
 }
 
 Answer count_by_obj_type(State &st, const char *method, GVariant *p) {
-    gint32 selector;
-    const char *type, *filter;
-    g_variant_get(p, "(i&s&s)", &selector, &type, &filter);
+    Selection sel;
+    g_variant_get(p, "(i&s&s)", &sel.selector, &sel.type, &sel.prefix);
     gint32 n = 0;
-    for_matching(st, method, type, filter, [&n](GVariant *, const char *) { ++n; });
+    for_selected(st, method, sel, false, [&n](GVariant *) { ++n; });
     return int_reply(n);
 }
 
@@ -96,14 +162,7 @@ Answer load_by_path(State &st, const char *method, GVariant *p) {
     const char *path;
     g_variant_get(p, "(&s)", &path);
     GVariant *e = entry_by_path(st, method, path);
-    if (!e) {
-        Answer a;
-        a.error.name = kErrInvalidArg;
-        gchar *msg = g_strdup_printf(kMsgNoSuchEntry, path);
-        a.error.message = msg;
-        g_free(msg);
-        return a;
-    }
+    if (!e) return error_of(kErrInvalidArg, kMsgNoSuchEntry, path);
     Answer a = reply_of(g_variant_new_tuple(&e, 1));
     g_variant_unref(e);
     return a;
@@ -123,7 +182,96 @@ Answer hash_by_path(State &st, const char *method, GVariant *p) {
     return reply_of(g_variant_new("(s)", hash.c_str()));
 }
 
-Answer kmod_load(State &st, const char *, GVariant *p) {
+// One import line: LABEL<tab>PROTECTION<tab>PATH.
+bool parse_line(const std::string &line, std::string *label, std::string *protect, std::string *path) {
+    size_t t1 = line.find('\t');
+    size_t t2 = t1 == std::string::npos ? t1 : line.find('\t', t1 + 1);
+    if (t2 == std::string::npos) return false;
+    *label = line.substr(0, t1);
+    *protect = line.substr(t1 + 1, t2 - t1 - 1);
+    *path = line.substr(t2 + 1);
+    static const char *const kLabels[] = {"",        "verified", "original", "vordsw",
+                                          "trusted", "unknown",  "parent",   "script"};
+    bool label_ok = false;
+    for (const char *l : kLabels) label_ok = label_ok || *label == l;
+    return label_ok && (protect->empty() || *protect == "readonly" || *protect == "none") && !path->empty() &&
+           (*path)[0] == '/';
+}
+
+Answer import_file(State &, const char *, GVariant *p) {
+    gint32 selector;
+    const char *file;
+    g_variant_get(p, "(i&s)", &selector, &file);
+    FILE *in = fopen(file, "re");
+    if (!in) {
+        if (errno == ENOENT) return int_reply(0);
+        return error_of(kErrInvalidArg, kMsgCannotRead, file, strerror(errno));
+    }
+    // Checked whole before anything is applied, so a bad line changes nothing.
+    struct Line {
+        std::string label, protect, path;
+    };
+    std::vector<Line> lines;
+    char *buf = nullptr;
+    size_t cap = 0;
+    ssize_t len;
+    int lineno = 0;
+    bool bad = false;
+    while (!bad && (len = getline(&buf, &cap, in)) >= 0) {
+        ++lineno;
+        std::string text(buf, static_cast<size_t>(len));
+        if (!text.empty() && text.back() == '\n') text.pop_back();
+        if (text.empty()) continue;
+        Line l;
+        bad = !parse_line(text, &l.label, &l.protect, &l.path);
+        if (selector == 0) l.protect.clear();
+        if (selector == 1) l.label.clear();
+        lines.push_back(std::move(l));
+    }
+    free(buf);
+    fclose(in);
+    if (bad) {
+        Answer a;
+        a.error.name = kErrInvalidArg;
+        gchar *msg = g_strdup_printf(kMsgBadLine, file, lineno);
+        a.error.message = msg;
+        g_free(msg);
+        return a;
+    }
+    for (const Line &l : lines)
+        if (!import_entry(l.path, l.label, l.protect)) return error_of(kErrDatabase, "%s%s", kMsgStore);
+    return int_reply(static_cast<gint32>(lines.size()));
+}
+
+Answer export_file(State &st, const char *method, GVariant *p) {
+    Selection sel;
+    const char *file;
+    g_variant_get(p, "(i&s)", &sel.selector, &file);
+    std::string out;
+    gint32 n = 0;
+    const char *newline_path = nullptr;
+    std::string newline_holder;
+    for_selected(st, method, sel, true, [&](GVariant *e) {
+        const char *path, *hash, *type, *label, *protect;
+        gint32 a, b;
+        g_variant_get(e, "(&s&s&s&s&sii)", &path, &hash, &type, &label, &protect, &a, &b);
+        if (strchr(path, '\n') && !newline_path) {
+            newline_holder = path;
+            newline_path = newline_holder.c_str();
+        }
+        out += std::string(label) + '\t' + protect + '\t' + path + '\n';
+        ++n;
+    });
+    if (newline_path) return error_of(kErrInvalidArg, kMsgNewlineInPath, newline_path);
+    FILE *f = fopen(file, "we");
+    if (!f) return error_of(kErrInvalidArg, kMsgCannotWrite, file, strerror(errno));
+    bool ok = fwrite(out.data(), 1, out.size(), f) == out.size();
+    ok = fclose(f) == 0 && ok;
+    if (!ok) return error_of(kErrDatabase, kMsgCannotWrite, file, strerror(errno));
+    return int_reply(n);
+}
+
+Answer kmod_load(State &st, const char *method, GVariant *p) {
     const char *name;
     g_variant_get(p, "(&s)", &name);
     GVariantBuilder b;
@@ -135,23 +283,28 @@ Answer kmod_load(State &st, const char *, GVariant *p) {
         gint32 v;
         while (g_variant_iter_next(&it, "(&si)", &n, &v))
             if (name[0] == '\0' || strcmp(n, name) == 0) g_variant_builder_add(&b, "(si)", n, v);
+    } else {
+        // The stand-in's module whitelist is its removal-protected set; 1 marks protection.
+        for (const std::string &n : protected_modules(is_sm(method)))
+            if (name[0] == '\0' || n == name) g_variant_builder_add(&b, "(si)", n.c_str(), 1);
     }
     GVariant *arr = g_variant_builder_end(&b);
     return reply_of(g_variant_new_tuple(&arr, 1));
 }
 
-Answer bgset_set(State &st, const char *, GVariant *p) {
+Answer bgset_set(State &, const char *, GVariant *p) {
     const char *text;
     g_variant_get(p, "(&s)", &text);
-    st.bgset = text;
+    if (!store_bgset(text)) return error_of(kErrDatabase, "%s%s", kMsgStore);
     return int_reply(0);
 }
 
-Answer bgset_unset(State &st, const char *, GVariant *) {
-    st.bgset.clear();
+Answer bgset_unset(State &, const char *, GVariant *) {
+    if (!store_bgset(nullptr)) return error_of(kErrDatabase, "%s%s", kMsgStore);
     return int_reply(0);
 }
 
+// The package-manager commands have nothing to act on in the stand-in.
 Answer zero(State &, const char *, GVariant *) {
     return int_reply(0);
 }
@@ -170,8 +323,8 @@ constexpr Method kMethods[] = {
     {"lumek_whlist_get_count_by_obj_type", count_by_obj_type},
     {"lumek_whlist_load_by_path", load_by_path},
     {"lumek_whlist_get_hash_by_path", hash_by_path},
-    {"lumek_whlist_import", zero},
-    {"lumek_whlist_export", zero},
+    {"lumek_whlist_import", import_file},
+    {"lumek_whlist_export", export_file},
     {"lumek_whlist_protect_set_for_dpkg", zero},
     {"lumek_whlist_script_set_for_dpkg", zero},
     {"lumek_kmod_whlist_load", kmod_load},

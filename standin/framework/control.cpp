@@ -74,11 +74,12 @@ int lumek_standin_reset(void) {
         Session s;
         if (!s) return -1;
         bool ok = s->transaction([&] {
-            return sqlite3_exec(s->db(),
-                                "DELETE FROM kv; DELETE FROM func_status; DELETE FROM conf;"
-                                "DELETE FROM exectl; DELETE FROM protect; DELETE FROM kmod;"
-                                "DELETE FROM calls; DELETE FROM faults;",
-                                nullptr, nullptr, nullptr) == SQLITE_OK;
+            return sqlite3_exec(
+                       s->db(),
+                       "DELETE FROM kv; DELETE FROM func_status; DELETE FROM conf;"
+                       "DELETE FROM exectl; DELETE FROM protect; DELETE FROM kmod; DELETE FROM texts;"
+                       "DELETE FROM calls; DELETE FROM faults;",
+                       nullptr, nullptr, nullptr) == SQLITE_OK;
         });
         std::string log = s->dir() + "/" + standin::kLogFile;
         int fd = open(log.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
@@ -263,6 +264,118 @@ void lumek_standin_free_lines(char **lines, int count) {
     if (!lines) return;
     for (int i = 0; i < count; ++i) free(lines[i]);
     free(lines);
+}
+
+}  // extern "C"
+
+namespace {
+
+char *column_copy(sqlite3_stmt *st, int col) {
+    const unsigned char *t = sqlite3_column_text(st, col);
+    return t ? strdup(reinterpret_cast<const char *>(t)) : nullptr;
+}
+
+void free_entry_texts(LumekStandinEntry &e) {
+    free(e.path);
+    free(e.label);
+    free(e.protect);
+}
+
+}  // namespace
+
+extern "C" {
+
+LumekStandinEntry *lumek_standin_entries(int sm, int *count) {
+    return standin::guarded<LumekStandinEntry *>(nullptr, [&]() -> LumekStandinEntry * {
+        Session s;
+        if (!s) return nullptr;
+        sqlite3_stmt *st = s->stmt(
+            "SELECT p.path, e.label, pr.protect FROM"
+            " (SELECT path FROM exectl UNION SELECT path FROM protect WHERE sm = ?1) p"
+            " LEFT JOIN exectl e ON e.path = p.path"
+            " LEFT JOIN protect pr ON pr.path = p.path AND pr.sm = ?1 ORDER BY p.path");
+        if (!st) return nullptr;
+        sqlite3_bind_int(st, 1, sm ? 1 : 0);
+        std::vector<LumekStandinEntry> rows;
+        bool ok = true;
+        while (ok && sqlite3_step(st) == SQLITE_ROW) {
+            LumekStandinEntry e{column_copy(st, 0), column_copy(st, 1), column_copy(st, 2), -1};
+            ok = e.path != nullptr;
+            rows.push_back(e);
+        }
+        sqlite3_reset(st);
+        auto *out = static_cast<LumekStandinEntry *>(calloc(rows.size() + 1, sizeof(LumekStandinEntry)));
+        if (!ok || !out) {
+            free(out);
+            for (auto &e : rows) free_entry_texts(e);
+            return nullptr;
+        }
+        for (size_t i = 0; i < rows.size(); ++i) {
+            out[i] = rows[i];
+            out[i].file_type = standin::classify_path(out[i].path);
+        }
+        if (count) *count = static_cast<int>(rows.size());
+        return out;
+    });
+}
+
+void lumek_standin_free_entries(LumekStandinEntry *entries, int count) {
+    if (!entries) return;
+    for (int i = 0; i < count; ++i) free_entry_texts(entries[i]);
+    free(entries);
+}
+
+int lumek_standin_set_protection(const char *path, const char *text, int sm) {
+    if (!path || !text) return -1;
+    return standin::guarded(-1, [&] {
+        std::string key = key_of(path);
+        return exec_simple("INSERT OR REPLACE INTO protect(path, sm, protect) VALUES(?, ?, ?)",
+                           [&](sqlite3_stmt *st) {
+                               sqlite3_bind_text(st, 1, key.c_str(), -1, SQLITE_TRANSIENT);
+                               sqlite3_bind_int(st, 2, sm ? 1 : 0);
+                               sqlite3_bind_text(st, 3, text, -1, SQLITE_TRANSIENT);
+                           })
+                   ? 0
+                   : -1;
+    });
+}
+
+char **lumek_standin_kmods(int sm, int *count) {
+    return standin::guarded<char **>(nullptr, [&]() -> char ** {
+        Session s;
+        if (!s) return nullptr;
+        sqlite3_stmt *st = s->stmt("SELECT name FROM kmod WHERE sm = ? ORDER BY name");
+        if (!st) return nullptr;
+        sqlite3_bind_int(st, 1, sm ? 1 : 0);
+        std::vector<std::string> names;
+        while (sqlite3_step(st) == SQLITE_ROW) {
+            const unsigned char *t = sqlite3_column_text(st, 0);
+            names.emplace_back(t ? reinterpret_cast<const char *>(t) : "");
+        }
+        sqlite3_reset(st);
+        return to_array(names, count);
+    });
+}
+
+char *lumek_standin_text(const char *key) {
+    if (!key) return nullptr;
+    return standin::guarded<char *>(
+        nullptr, [&] { return select_text("SELECT value FROM texts WHERE key = ?", key, 0, false); });
+}
+
+int lumek_standin_set_text(const char *key, const char *text) {
+    if (!key) return -1;
+    return standin::guarded(-1, [&] {
+        const char *sql = text ? "INSERT OR REPLACE INTO texts(key, value) VALUES(?, ?)"
+                               : "DELETE FROM texts WHERE key = ?";
+        return exec_simple(sql,
+                           [&](sqlite3_stmt *st) {
+                               sqlite3_bind_text(st, 1, key, -1, SQLITE_TRANSIENT);
+                               if (text) sqlite3_bind_text(st, 2, text, -1, SQLITE_TRANSIENT);
+                           })
+                   ? 0
+                   : -1;
+    });
 }
 
 }  // extern "C"

@@ -95,6 +95,40 @@ int classify_contents(const ReadAt &read_at, const char *name) {
     return has_interpreter(r, is64, phoff, phentsize, phnum) ? kProgram : kLibrary;
 }
 
+int classify_path(const char *path) {
+    if (!path) {
+        errno = EINVAL;
+        return -1;
+    }
+    struct stat st;
+    if (lstat(path, &st) != 0) return -1;
+    if (S_ISLNK(st.st_mode)) return kLink;
+    if (!S_ISREG(st.st_mode)) return -1;
+    // Non-blocking and re-checked on the descriptor: the path may have been swapped
+    // for a FIFO since the lstat.
+    int fd = open(path, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) return -1;
+    struct stat fst;
+    if (fstat(fd, &fst) != 0 || !S_ISREG(fst.st_mode)) {
+        close(fd);
+        return -1;
+    }
+    standin::ReadAt read_at = [fd](uint64_t off, void *buf, size_t len) -> size_t {
+        size_t done = 0;
+        while (done < len) {
+            ssize_t n =
+                pread(fd, static_cast<char *>(buf) + done, len - done, static_cast<off_t>(off + done));
+            if (n < 0 && errno == EINTR) continue;
+            if (n <= 0) break;
+            done += static_cast<size_t>(n);
+        }
+        return done;
+    };
+    int type = classify_contents(read_at, path);
+    close(fd);
+    return type;
+}
+
 }  // namespace standin
 
 extern "C" {
@@ -103,37 +137,7 @@ int parse_file_type(const char *path) {
     return standin::guarded(-1, [&]() -> int {
         if (auto f = standin::enter("parse_file_type", standin::quote(path)))
             return standin::fault_result(*f);
-        if (!path) {
-            errno = EINVAL;
-            return -1;
-        }
-        struct stat st;
-        if (lstat(path, &st) != 0) return -1;
-        if (S_ISLNK(st.st_mode)) return kLink;
-        if (!S_ISREG(st.st_mode)) return -1;
-        // Non-blocking and re-checked on the descriptor: the path may have been swapped
-        // for a FIFO since the lstat.
-        int fd = open(path, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
-        if (fd < 0) return -1;
-        struct stat fst;
-        if (fstat(fd, &fst) != 0 || !S_ISREG(fst.st_mode)) {
-            close(fd);
-            return -1;
-        }
-        standin::ReadAt read_at = [fd](uint64_t off, void *buf, size_t len) -> size_t {
-            size_t done = 0;
-            while (done < len) {
-                ssize_t n =
-                    pread(fd, static_cast<char *>(buf) + done, len - done, static_cast<off_t>(off + done));
-                if (n < 0 && errno == EINTR) continue;
-                if (n <= 0) break;
-                done += static_cast<size_t>(n);
-            }
-            return done;
-        };
-        int type = standin::classify_contents(read_at, path);
-        close(fd);
-        return type;
+        return standin::classify_path(path);
     });
 }
 

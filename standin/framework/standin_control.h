@@ -40,6 +40,31 @@ char *lumek_standin_protection(const char *path, int sm);
 /* Sets a label without a call-log entry (fixtures). Returns 0 or -1. */
 int lumek_standin_set_label(const char *path, const char *label);
 
+/* One file the stand-in holds a label or a protection text for. */
+typedef struct LumekStandinEntry {
+    char *path;    /* key of the stores (cleaned absolute path) */
+    char *label;   /* exectl label, NULL when none */
+    char *protect; /* protection text of the chosen store, NULL when none */
+    int file_type; /* as parse_file_type gives it now; negative when unclassified or missing */
+} LumekStandinEntry;
+
+/* Every file with an exectl label or a protection text (@sm: the _sm protection store),
+ * ordered by path. Returns a malloc'd array (free with lumek_standin_free_entries) and its
+ * length in @count, or NULL on error. */
+LumekStandinEntry *lumek_standin_entries(int sm, int *count);
+void lumek_standin_free_entries(LumekStandinEntry *entries, int count);
+/* Records a protection text without a call-log entry. Returns 0 or -1. */
+int lumek_standin_set_protection(const char *path, const char *text, int sm);
+
+/* The protected module set (@sm: the _sm set), ordered by name. Free with
+ * lumek_standin_free_lines(). NULL on error. */
+char **lumek_standin_kmods(int sm, int *count);
+
+/* Named texts kept for other components (the reference daemon's bgset text, for one).
+ * lumek_standin_text returns a malloc'd text or NULL when unset; a NULL @text unsets. */
+char *lumek_standin_text(const char *key);
+int lumek_standin_set_text(const char *key, const char *text);
+
 /* 1 when @name is in the protected module set (@sm: the _sm set), 0 when not, -1 on error. */
 int lumek_standin_kmod_protected(const char *name, int sm);
 

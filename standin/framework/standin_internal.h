@@ -133,6 +133,8 @@ std::optional<std::string> clean_absolute(const char *path);
 // @buf and returns how many it got (0 at the end or on failure).
 using ReadAt = std::function<size_t(uint64_t off, void *buf, size_t len)>;
 int classify_contents(const ReadAt &read_at, const char *name);
+// The file type of @path, as parse_file_type gives it, without a call-log entry.
+int classify_path(const char *path);
 
 // Key/value settings.
 std::optional<int64_t> kv_get(Store &s, const char *key);

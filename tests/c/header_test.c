@@ -25,6 +25,13 @@ int main(void) {
         failures++;
     }
 
+    if (lumek_whlist_load_all(NULL) != LUMEK_WHLIST_ERR_INVALID_ARG ||
+        create_object_list_entry(NULL, "/a", "h", "program", "verified", "none", 0, 0) != -1 ||
+        lumek_whlist_parse_exectl_type("trusted") != LUMEK_EXECTL_TRUSTED) {
+        fprintf(stderr, "whitelist object calls misbehave\n");
+        failures++;
+    }
+
     uint32_t count = 7;
     if (lumek_get_process_info(NULL, &count) != -1 || count != 0) {
         fprintf(stderr, "NULL record array not refused\n");

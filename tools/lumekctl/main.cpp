@@ -42,6 +42,7 @@ int run(int argc, char **argv) {
     lumekctl::add_call_commands(app, opts);
     lumekctl::add_ps_commands(app, opts);
     lumekctl::add_nic_commands(app, opts);
+    lumekctl::add_whlist_commands(app, opts);
 
     CLI11_PARSE(app, argc, argv);
     std::cout.flush();
