@@ -43,8 +43,9 @@ inline std::vector<std::string> kernel_commands(const char *list = nullptr) {
     return take_lines(lumek_standin_kernel_commands(list, nullptr));
 }
 
-// Takes a caller-owned array of @n malloc'd texts (no terminator) from the library.
-inline std::vector<std::string> take_texts(char **texts, int n) {
+// Takes a caller-owned array of @n malloc'd texts (no terminator) from the library. @n is
+// a reference so that it is read after the call that fills it.
+inline std::vector<std::string> take_texts(char **texts, const int &n) {
     std::vector<std::string> out;
     for (int i = 0; texts && i < n; ++i) {
         out.emplace_back(texts[i]);
