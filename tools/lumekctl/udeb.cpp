@@ -92,7 +92,7 @@ void add_udeb_commands(CLI::App &app, const Options &opts) {
         }
         std::cout << "VALUE\n";
         for (auto &e : entries) std::cout << e.get<int64_t>() << '\n';
-        std::cout << "(" << count << " entries)\n";
+        std::cout << "(" << count << (count == 1 ? " entry" : " entries") << ")\n";
     });
 }
 
