@@ -191,6 +191,10 @@ int main(int argc, char **argv) {
         }
         if (!list.empty()) return;
         printf("[switches]\n");
+        int n = 0;
+        char **features = lumek_standin_list_entries("func_status", &n);
+        for (int i = 0; features && i < n; ++i) printf("feature %s\n", features[i]);
+        lumek_standin_free_lines(features, n);
         for (const char *key : {"lumek_netctl", "lumek_ppro", "lumek_pblk"}) {
             int v = 0;
             if (lumek_standin_conf_value(key, &v) == 0) printf("%s=%d\n", key, v);

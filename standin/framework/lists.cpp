@@ -283,7 +283,7 @@ int remove_by(const char *func, const char *sql, const char *path) {
         sql, [&](sqlite3_stmt *st) { bind_text(st, 1, path); }, true);
 }
 
-// A pointer-returning call: NULL (and @fault_count's ret in the count) on a fault.
+// A pointer-returning call: NULL on a fault.
 template <typename Fn>
 auto lookup(const char *func, const std::string &args, Fn &&fn) -> decltype(fn()) {
     if (auto f = standin::enter(func, args)) {
@@ -293,6 +293,7 @@ auto lookup(const char *func, const std::string &args, Fn &&fn) -> decltype(fn()
     return fn();
 }
 
+// A read-all: NULL on a fault, which leaves its ret in the count.
 template <typename Fn>
 auto read_all(const char *func, const std::string &args, int *count, Fn &&fn) -> decltype(fn()) {
     if (auto f = standin::enter(func, args)) {

@@ -23,6 +23,7 @@ const ListQuery kLists[] = {
     {"ppro", "SELECT type, path FROM ppro ORDER BY rowid", 2},
     {"pblk", "SELECT path FROM pblk ORDER BY rowid", 1},
     {"udeb", "SELECT sm, first, second FROM udeb ORDER BY rowid", 3},
+    {"func_status", "SELECT func, value FROM func_status ORDER BY func", 2},
 };
 
 char **lines_of(const char *sql, int columns, const char *bind_text, int *count) {

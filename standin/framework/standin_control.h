@@ -69,7 +69,8 @@ int lumek_standin_fault_clear(const char *func);
 
 /* Kernel-enforced lists. The entries of @list in the framework's order, as lines:
  * "netctl" gives "UID MODE PATH", "netctl_pkg" "UID MODE NAME", "ppro" "TYPE PATH",
- * "pblk" "PATH", "udeb" "SM FIRST SECOND" (numbers in decimal). Returns a malloc'd array
+ * "pblk" "PATH", "udeb" "SM FIRST SECOND", "func_status" "FEATURE VALUE" (the runtime
+ * feature statuses; numbers in decimal). Returns a malloc'd array
  * (NULL-terminated) and its length in @count, or NULL for an unknown list.
  * Read-only process protection is reported supported unless the flag "ppro_readonly"
  * (lumek_standin_set_flag) is set to another value than 1. */

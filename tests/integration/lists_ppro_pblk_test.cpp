@@ -33,10 +33,10 @@ class Child {
         char *argv[] = {const_cast<char *>(program.c_str()), const_cast<char *>("30"), nullptr};
         if (posix_spawn(&pid_, program.c_str(), nullptr, nullptr, argv, environ) != 0) pid_ = -1;
         // Until exec is done, /proc shows the test's own program.
-        for (int i = 0; pid_ > 0 && i < 500; ++i) {
+        for (int i = 0; pid_ > 0 && i < 5000 && !running_; ++i) {
             std::error_code ec;
-            if (fs::read_symlink("/proc/" + std::to_string(pid_) + "/exe", ec) == program) return;
-            usleep(2000);
+            running_ = fs::read_symlink("/proc/" + std::to_string(pid_) + "/exe", ec) == program;
+            if (!running_) usleep(2000);
         }
     }
     ~Child() {
@@ -44,10 +44,11 @@ class Child {
         kill(pid_, SIGKILL);
         waitpid(pid_, nullptr, 0);
     }
-    pid_t pid() const { return pid_; }
+    pid_t pid() const { return running_ ? pid_ : -1; }
 
   private:
     pid_t pid_ = -1;
+    bool running_ = false;
 };
 
 class Lists : public ::testing::Test {
