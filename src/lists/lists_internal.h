@@ -15,7 +15,8 @@
 
 namespace lumek::lists {
 
-// Log levels: netctl says everything at 16; ppro and pblk at 2, except "lumek is disabled".
+// Log levels: netctl says everything at 16; ppro and pblk at 2, except "lumek is disabled"
+// from their switch setters.
 inline constexpr int kLogNetctl = 16;
 inline constexpr int kLogList = 2;
 inline constexpr int kLogDisabled = 16;

@@ -30,7 +30,7 @@ int pblk_add(const char *path) {
         return kInvalid;
     }
     if (lumek_getstatus() == 0) {
-        lumek_log(kLogDisabled, 0, kAdd, kMsgDisabled);
+        lumek_log(kLogList, 0, kAdd, kMsgDisabled);
         return kDisabled;
     }
     if (FwPtr<PblkRecord>(lumek_pblk_read_node_with_path(path))) {
@@ -61,7 +61,7 @@ int pblk_del(const char *path) {
         return kInvalid;
     }
     if (lumek_getstatus() == 0) {
-        lumek_log(kLogDisabled, 0, kDel, kMsgDisabled);
+        lumek_log(kLogList, 0, kDel, kMsgDisabled);
         return kDisabled;
     }
     FwPtr<PblkRecord> record(lumek_pblk_read_node_with_path(path));

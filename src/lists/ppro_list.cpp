@@ -42,7 +42,7 @@ int ppro_add(const char *path, int type) {
         return kInvalid;
     }
     if (lumek_getstatus() == 0) {
-        lumek_log(kLogDisabled, 0, kAdd, kMsgDisabled);
+        lumek_log(kLogList, 0, kAdd, kMsgDisabled);
         return kDisabled;
     }
     bool listed = FwPtr<PproRecord>(lumek_ppro_read_node_with_path(path)) != nullptr;
@@ -79,7 +79,7 @@ int ppro_del(const char *path) {
         return kInvalid;
     }
     if (lumek_getstatus() == 0) {
-        lumek_log(kLogDisabled, 0, kDel, kMsgDisabled);
+        lumek_log(kLogList, 0, kDel, kMsgDisabled);
         return kDisabled;
     }
     FwPtr<PproRecord> record(lumek_ppro_read_node_with_path(path));
