@@ -65,6 +65,7 @@ constexpr const char kMsgNetctlWarning[] = "get netctl status[warning]\n";
 
 #pragma GCC diagnostic push
 #pragma GCC diagnostic ignored "-Wformat-nonliteral"
+// The formats come from the table above: one literal per message.
 
 int set_switch(const Switch &s, int status) {
     // Taken as unsigned, every negative status is out of range too.
