@@ -322,6 +322,152 @@ LUMEKWHLIST_PUBLIC int32_t lumek_nic_speedctl(const char *nic, int32_t netmode, 
  */
 LUMEKWHLIST_PUBLIC int32_t lumek_nic_speedclr(const char *nic, int32_t netmode);
 
+/* ------------------------------------------------------------------------------------------
+ * Kernel-enforced lists: netctl, ppro and pblk. Failures are small negative results and a
+ * line in the framework log (the last-error buffer is not used).
+ * ------------------------------------------------------------------------------------------ */
+
+/**
+ * _uid - the user whose netctl program and package lists the vorda_netctl_ list
+ * functions act on, read at every call. 0 at load time; the library never writes it.
+ * Not synchronised: callers using several threads keep each setting together with the
+ * calls that depend on it.
+ */
+extern LUMEKWHLIST_PUBLIC uint32_t _uid;
+
+/**
+ * vorda_netctl_status_set, vorda_ppro_status_set, vorda_pblk_status_set - switch a list
+ * on or off, at once and permanently.
+ * @status: netctl 0, 1 or 2; ppro and pblk 0 or 1.
+ *
+ * Returns: 0; 1 when the switch took effect but was not made permanent; -1 for a status
+ * out of range; -2 when the framework is disabled; -3 when the framework refused it.
+ */
+LUMEKWHLIST_PUBLIC int vorda_netctl_status_set(int status);
+LUMEKWHLIST_PUBLIC int vorda_ppro_status_set(int status);
+LUMEKWHLIST_PUBLIC int vorda_pblk_status_set(int status);
+
+/**
+ * vorda_netctl_status_get, vorda_ppro_status_get, vorda_pblk_status_get - a list's switch.
+ *
+ * Returns: the status (netctl 0, 1 or 2; ppro and pblk the framework's value, 0 or more);
+ * -1 when it cannot be read; netctl -2 when the framework reports its warning state.
+ */
+LUMEKWHLIST_PUBLIC int vorda_netctl_status_get(void);
+LUMEKWHLIST_PUBLIC int vorda_ppro_status_get(void);
+LUMEKWHLIST_PUBLIC int vorda_pblk_status_get(void);
+
+/**
+ * vorda_netctl_list_add - put a program on _uid's netctl program list with @mode (1 or
+ * 2), or change its mode, and tell the kernel.
+ * @path: an executable (not a shared library or libtool archive by name).
+ *
+ * Returns: 0; -1 bad mode or NULL path; -2 framework disabled; -3 not a program file;
+ * -4 the store refused; -5 no path hash; -6 the kernel refused (the entry stays stored).
+ */
+LUMEKWHLIST_PUBLIC int vorda_netctl_list_add(int mode, const char *path);
+
+/**
+ * vorda_netctl_list_del - take @path off _uid's netctl program list of @mode (1 or 2).
+ * An entry stored with the other mode stays.
+ *
+ * Returns: 0 (also when not listed in that mode); -1 bad arguments; -2 framework
+ * disabled; -3 the store refused; -4 no path hash; -5 the kernel refused.
+ */
+LUMEKWHLIST_PUBLIC int vorda_netctl_list_del(int mode, const char *path);
+
+/**
+ * vorda_netctl_list_get, vorda_netctl_pkg_list_get - paths (package names) on _uid's
+ * netctl list of @mode (1 or 2), in the framework's order.
+ * @count: set to the number of elements when a list or no match is handed back; left
+ *         alone for a bad mode, a NULL @count or an empty store.
+ *
+ * Returns: a malloc'd array of @count malloc'd texts, with no NULL terminator (free each,
+ * then the array), or NULL.
+ */
+LUMEKWHLIST_PUBLIC char **vorda_netctl_list_get(int mode, int *count);
+LUMEKWHLIST_PUBLIC char **vorda_netctl_pkg_list_get(int mode, int *count);
+
+/**
+ * vorda_netctl_pkg_list_add, vorda_netctl_pkg_list_del - put a package on (change its
+ * mode), or take it off, _uid's netctl package list of @mode (1 or 2). Store only.
+ *
+ * Returns: 0 (del also when not listed in that mode); -1 bad arguments; -2 framework
+ * disabled; add -4, del -3 when the store refused.
+ */
+LUMEKWHLIST_PUBLIC int vorda_netctl_pkg_list_add(int mode, const char *pkg);
+LUMEKWHLIST_PUBLIC int vorda_netctl_pkg_list_del(int mode, const char *pkg);
+
+/**
+ * vorda_ppro_list_add - protect the processes of @path with @type (1 or 2), or change its
+ * type; a process already running from @path is told at once.
+ *
+ * Returns: 0; -1 bad arguments; -2 framework disabled; -4 the store refused; -5 no path
+ * hash; -6 the kernel refused.
+ */
+LUMEKWHLIST_PUBLIC int vorda_ppro_list_add(const char *path, int type);
+
+/**
+ * vorda_ppro_list_del - release @path from process protection.
+ *
+ * Returns: 0 (also when not listed); -1 NULL path; -2 framework disabled; -3 the store
+ * refused; -4 no path hash; -5 the kernel refused; -7 the kernel refused the running
+ * process.
+ */
+LUMEKWHLIST_PUBLIC int vorda_ppro_list_del(const char *path);
+
+/**
+ * vorda_ppro_list_get, vorda_pblk_list_get - every listed path, in the framework's order.
+ * @count: set to the number of elements; left alone for an empty list or when NULL.
+ *
+ * Returns: a malloc'd array of @count malloc'd paths, no NULL terminator (free each, then
+ * the array), or NULL.
+ */
+LUMEKWHLIST_PUBLIC char **vorda_ppro_list_get(int *count);
+LUMEKWHLIST_PUBLIC char **vorda_pblk_list_get(int *count);
+
+/**
+ * vorda_pblk_list_add, vorda_pblk_list_del - put @path on the pblk list (a listed path is
+ * refused) or take it off, and tell the kernel.
+ *
+ * Returns: 0 (del also when not listed); -1 NULL path; -2 framework disabled; add: -4
+ * already listed or the store refused, -5 no path hash, -6 the kernel refused; del: -3
+ * the store refused, -4 no path hash, -5 the kernel refused.
+ */
+LUMEKWHLIST_PUBLIC int vorda_pblk_list_add(const char *path);
+LUMEKWHLIST_PUBLIC int vorda_pblk_list_del(const char *path);
+
+/* ------------------------------------------------------------------------------------------
+ * udeb list: the framework's udeb operations, let through only while the framework is
+ * enabled. Arguments go to the framework unchanged and its results come back unchanged;
+ * their meaning is the framework's. The _sm twins act on the framework's _sm list.
+ * ------------------------------------------------------------------------------------------ */
+
+/* Each returns the framework's result, or -1 while the framework is disabled. */
+LUMEKWHLIST_PUBLIC int lumek_udeblist_create(void);
+LUMEKWHLIST_PUBLIC int lumek_udeblist_add(void *first, void *second);
+LUMEKWHLIST_PUBLIC int lumek_udeblist_del(void *first, void *second);
+LUMEKWHLIST_PUBLIC int lumek_udeblist_clear(void);
+LUMEKWHLIST_PUBLIC int lumek_udeblist_get_root_distinguish(void);
+LUMEKWHLIST_PUBLIC int lumek_udeblist_set_root_distinguish(int value);
+LUMEKWHLIST_PUBLIC int lumek_udeblist_create_sm(void);
+LUMEKWHLIST_PUBLIC int lumek_udeblist_add_sm(void *first, void *second);
+LUMEKWHLIST_PUBLIC int lumek_udeblist_del_sm(void *first, void *second);
+LUMEKWHLIST_PUBLIC int lumek_udeblist_clear_sm(void);
+LUMEKWHLIST_PUBLIC int lumek_udeblist_get_root_distinguish_sm(void);
+LUMEKWHLIST_PUBLIC int lumek_udeblist_set_root_distinguish_sm(int value);
+
+/**
+ * lumek_udeblist_read_all_node_with_uid, lumek_udeblist_read_all_node_with_uid_sm - the
+ * framework's entries for @first.
+ * @count: set to 0 first, then to what the framework leaves in it. NULL is refused.
+ *
+ * Returns: the framework's result, released as the framework says (malloc'd: free); NULL
+ * while the framework is disabled or for a NULL @count.
+ */
+LUMEKWHLIST_PUBLIC void *lumek_udeblist_read_all_node_with_uid(void *first, int *count);
+LUMEKWHLIST_PUBLIC void *lumek_udeblist_read_all_node_with_uid_sm(void *first, int *count);
+
 #ifdef __cplusplus
 }
 #endif

@@ -54,3 +54,51 @@ step unshare -n bash -c "
     echo '\$ tc class show dev v0'; tc class show dev v0
     echo '\$ lumekctl nic clear v0'; '$ctl' nic clear v0; echo \"(exit status \$?)\"
     echo '\$ tc qdisc show dev v0'; tc qdisc show dev v0"
+
+# The kernel-enforced lists: each switched on, filled, read back and emptied; the stand-in
+# shows what the kernel was told.
+standin=$bin/lumek-standin
+lists=$(mktemp -d /tmp/lumek-demo-lists.XXXXXX)
+cp /usr/bin/sleep "$lists/worker"
+"$lists/worker" 300 &
+worker=$!
+sleep 0.2
+step "$ctl" netctl on --level 2
+step "$ctl" netctl status
+step "$ctl" netctl add /usr/bin/true --mode 2
+step "$ctl" netctl add /usr/bin/env --mode 1 --uid 1000
+step "$ctl" netctl add "$(ls /usr/lib/*/libz.so.1 | head -n 1)"
+step "$ctl" netctl add --pkg coreutils --mode 2
+step "$ctl" netctl list
+step "$ctl" --json netctl list --uid 1000
+step "$ctl" netctl list --pkg
+step "$ctl" netctl del /usr/bin/true --mode 1
+step "$ctl" netctl del /usr/bin/true --mode 2
+step "$ctl" netctl del /usr/bin/env --mode 1 --uid 1000
+step "$ctl" netctl del --pkg coreutils --mode 2
+step "$ctl" netctl list
+step "$ctl" netctl off
+step "$ctl" ppro on
+step "$ctl" ppro add "$lists/worker" --type 1
+step "$ctl" ppro add /usr/bin/true --type 2
+step "$ctl" ppro list
+step "$ctl" ppro del "$lists/worker"
+step "$ctl" ppro del /usr/bin/true
+step "$ctl" --json ppro list
+step "$ctl" pblk on
+step "$ctl" pblk add /opt/blocked/tool
+step "$ctl" pblk add /opt/blocked/tool
+step "$ctl" pblk list
+step "$ctl" pblk del /opt/blocked/tool
+step "$ctl" pblk status
+step "$standin" kernel
+step "$ctl" udeb create
+step "$ctl" udeb add 1000 7
+step "$ctl" udeb list 1000
+step "$ctl" udeb clear
+step "$standin" status 0
+step "$ctl" udeb add 1000 7
+step "$ctl" pblk on
+kill "$worker"
+wait "$worker" 2>/dev/null
+rm -rf "$lists"

@@ -214,6 +214,44 @@ int main(int argc, char **argv) {
     roles->add_option("value", value)->required();
     roles->callback([&] { rc = lumek_standin_set_flag(role.c_str(), value) == 0 ? 0 : 1; });
 
+    // Kernel-enforced lists: what is stored, and what the kernel was told.
+    std::string list;
+    auto *lists =
+        app.add_subcommand("lists", "Print the kernel-enforced lists, the udeb list and the switches");
+    lists->add_option("list", list, "Only this list")
+        ->check(CLI::IsMember({"netctl", "netctl_pkg", "ppro", "pblk", "udeb"}));
+    lists->callback([&] {
+        for (const char *l : {"netctl", "netctl_pkg", "ppro", "pblk", "udeb"}) {
+            if (!list.empty() && list != l) continue;
+            int n = 0;
+            char **lines = lumek_standin_list_entries(l, &n);
+            if (list.empty()) printf("[%s]\n", l);
+            rc |= print_lines(lines, n);
+        }
+        if (!list.empty()) return;
+        printf("[switches]\n");
+        int n = 0;
+        char **features = lumek_standin_list_entries("func_status", &n);
+        for (int i = 0; features && i < n; ++i) printf("feature %s\n", features[i]);
+        lumek_standin_free_lines(features, n);
+        for (const char *key : {"lumek_netctl", "lumek_ppro", "lumek_pblk"}) {
+            int v = 0;
+            if (lumek_standin_conf_value(key, &v) == 0) printf("%s=%d\n", key, v);
+        }
+    });
+
+    auto *kernel = app.add_subcommand("kernel", "List the commands the kernel got, in order");
+    kernel->add_option("list", list, "Only this list")->check(CLI::IsMember({"netctl", "ppro", "pblk"}));
+    kernel->callback([&] {
+        int n = 0;
+        char **lines = lumek_standin_kernel_commands(list.empty() ? nullptr : list.c_str(), &n);
+        rc = print_lines(lines, n);
+    });
+
+    auto *ro = app.add_subcommand("readonly-ppro", "Set whether the kernel supports read-only ppro (1 yes)");
+    ro->add_option("value", value)->required();
+    ro->callback([&] { rc = lumek_standin_set_flag("ppro_readonly", value) == 0 ? 0 : 1; });
+
     CLI11_PARSE(app, argc, argv);
     return rc;
 }

@@ -78,7 +78,9 @@ int lumek_standin_reset(void) {
                        s->db(),
                        "DELETE FROM kv; DELETE FROM func_status; DELETE FROM conf;"
                        "DELETE FROM exectl; DELETE FROM protect; DELETE FROM kmod; DELETE FROM texts;"
-                       "DELETE FROM calls; DELETE FROM faults;",
+                       "DELETE FROM calls; DELETE FROM faults;"
+                       "DELETE FROM netctl; DELETE FROM netctl_pkg; DELETE FROM ppro;"
+                       "DELETE FROM pblk; DELETE FROM kernel; DELETE FROM udeb;",
                        nullptr, nullptr, nullptr) == SQLITE_OK;
         });
         std::string log = s->dir() + "/" + standin::kLogFile;

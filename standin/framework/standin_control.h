@@ -18,7 +18,8 @@ extern "C" {
 /* A scripted result for the next calls of one framework function. */
 typedef struct LumekStandinFault {
     int times;     /* how many calls it applies to; -1: every call until cleared */
-    int ret;       /* value returned (pointer-returning calls return NULL) */
+    int ret;       /* value returned (pointer-returning calls return NULL; the list
+                      read-alls leave ret in their count) */
     int err;       /* errno left behind; 0 leaves errno alone */
     int set_error; /* non-zero: fill the error record with the three fields below */
     int32_t code;
@@ -91,6 +92,19 @@ char **lumek_standin_log_lines(int *count);
 int lumek_standin_fault_set(const char *func, const LumekStandinFault *fault);
 /* Clears @func's fault, or every fault when @func is NULL. Returns 0 or -1. */
 int lumek_standin_fault_clear(const char *func);
+
+/* Kernel-enforced lists. The entries of @list in the framework's order, as lines:
+ * "netctl" gives "UID MODE PATH", "netctl_pkg" "UID MODE NAME", "ppro" "TYPE PATH",
+ * "pblk" "PATH", "udeb" "SM FIRST SECOND", "func_status" "FEATURE VALUE" (the runtime
+ * feature statuses; numbers in decimal). Returns a malloc'd array
+ * (NULL-terminated) and its length in @count, or NULL for an unknown list.
+ * Read-only process protection is reported supported unless the flag "ppro_readonly"
+ * (lumek_standin_set_flag) is set to another value than 1. */
+char **lumek_standin_list_entries(const char *list, int *count);
+/* The commands the kernel got, in order, as lines "LIST COMMAND DATA VALUE" (DATA: the
+ * path hash, or the "add"/"del" word of ppro commands 11 and 12); only @list's ("netctl",
+ * "ppro", "pblk") when not NULL. Returns a malloc'd array (NULL-terminated), or NULL. */
+char **lumek_standin_kernel_commands(const char *list, int *count);
 
 /* Frees an array from the calls above: each text, then the array. */
 void lumek_standin_free_lines(char **lines, int count);

@@ -71,7 +71,18 @@ const char kSchema[] =
     "CREATE INDEX IF NOT EXISTS calls_func ON calls(func, seq);"
     "CREATE TABLE IF NOT EXISTS faults(func TEXT PRIMARY KEY, remaining INTEGER NOT NULL,"
     "  ret INTEGER NOT NULL, err INTEGER NOT NULL, set_error INTEGER NOT NULL,"
-    "  code INTEGER NOT NULL, object BLOB NOT NULL, message TEXT NOT NULL);";
+    "  code INTEGER NOT NULL, object BLOB NOT NULL, message TEXT NOT NULL);"
+    // Kernel-enforced lists, in insertion order (rowid), and the commands the kernel got.
+    "CREATE TABLE IF NOT EXISTS netctl(uid INTEGER NOT NULL, path TEXT NOT NULL,"
+    "  mode INTEGER NOT NULL, name TEXT NOT NULL, PRIMARY KEY(uid, path));"
+    "CREATE TABLE IF NOT EXISTS netctl_pkg(uid INTEGER NOT NULL, pkg TEXT NOT NULL,"
+    "  mode INTEGER NOT NULL, PRIMARY KEY(uid, pkg));"
+    "CREATE TABLE IF NOT EXISTS ppro(path TEXT PRIMARY KEY, type INTEGER NOT NULL);"
+    "CREATE TABLE IF NOT EXISTS pblk(path TEXT PRIMARY KEY);"
+    "CREATE TABLE IF NOT EXISTS kernel(seq INTEGER PRIMARY KEY AUTOINCREMENT, list TEXT NOT NULL,"
+    "  command INTEGER NOT NULL, data TEXT NOT NULL, value INTEGER NOT NULL);"
+    "CREATE TABLE IF NOT EXISTS udeb(sm INTEGER NOT NULL, first INTEGER NOT NULL,"
+    "  second INTEGER NOT NULL, PRIMARY KEY(sm, first, second));";
 
 }  // namespace
 

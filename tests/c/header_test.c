@@ -42,6 +42,16 @@ int main(void) {
         failures++;
     }
 
+    /* Kernel lists and udeb: refusals that reach no framework service. */
+    if (_uid != 0 || vorda_ppro_list_get(NULL) != NULL) {
+        fprintf(stderr, "kernel lists: _uid not 0 or NULL count not refused\n");
+        failures++;
+    }
+    if (lumek_udeblist_read_all_node_with_uid(NULL, NULL) != NULL) {
+        fprintf(stderr, "udeb: NULL count not refused\n");
+        failures++;
+    }
+
     if (sizeof(ProcessInfo) != 6472) {
         fprintf(stderr, "ProcessInfo is %zu bytes\n", sizeof(ProcessInfo));
         failures++;

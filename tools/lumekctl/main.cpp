@@ -34,7 +34,7 @@ namespace {
 int run(int argc, char **argv) {
     CLI::App app{
         "Administer the lumek security framework: whitelist daemon calls, process "
-        "snapshots, NIC speed limits."};
+        "snapshots, NIC speed limits, the netctl, ppro and pblk lists, the udeb list."};
     app.require_subcommand(1);
     lumekctl::Options opts;
     app.add_flag("--json", opts.json, "Print results as JSON");
@@ -43,6 +43,8 @@ int run(int argc, char **argv) {
     lumekctl::add_ps_commands(app, opts);
     lumekctl::add_nic_commands(app, opts);
     lumekctl::add_whlist_commands(app, opts);
+    lumekctl::add_list_commands(app, opts);
+    lumekctl::add_udeb_commands(app, opts);
 
     CLI11_PARSE(app, argc, argv);
     std::cout.flush();

@@ -1,0 +1,183 @@
+// netctl program and package lists against the stand-in, with real files classified by
+// the real libmagic.
+#include <glob.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "lumekwhlist.h"
+#include "scratch.h"
+#include "standin_state.h"
+
+namespace fs = std::filesystem;
+using lumek_test::fault;
+using lumek_test::framework_calls;
+using lumek_test::kernel_commands;
+using lumek_test::list_entries;
+using lumek_test::log_lines;
+using lumek_test::take_texts;
+using Lines = std::vector<std::string>;
+
+namespace {
+
+std::string find_libz() {
+    glob_t g{};
+    std::string found;
+    if (glob("/usr/lib/*/libz.so.1", 0, nullptr, &g) == 0 && g.gl_pathc > 0) found = g.gl_pathv[0];
+    globfree(&g);
+    return found;
+}
+
+class Netctl : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        dir_ = scratch_.path();
+        _uid = 0;
+        std::string libz = find_libz();
+        if (libz.empty()) GTEST_SKIP() << "no libz.so.1 to classify";
+        fs::create_directories(p("tool.so.d"));
+        fs::create_directories(p("lib"));
+        for (const char *name : {"prog", "tool.so.d/prog", "tool.la"})
+            fs::copy_file("/usr/bin/true", p(name));
+        for (const char *name : {"lib/libz.so.1", "lib/libz.so", "plugin"}) fs::copy_file(libz, p(name));
+        std::ofstream(p("script.sh")) << "#!/bin/sh\necho hi\n";
+        chmod(p("script.sh").c_str(), 0755);
+    }
+    void TearDown() override { _uid = 0; }
+    std::string p(const char *rel) const { return dir_ + "/" + rel; }
+
+    lumek_test::ScratchDir scratch_;
+    std::string dir_;
+};
+
+TEST_F(Netctl, ProgramFileCheck) {
+    struct Case {
+        const char *rel;  // nullptr: the bare name "prog" from the working directory
+        int result;
+    } const cases[] = {
+        {"prog", 0},                                    // a position-independent executable
+        {"plugin", 0},                                  // a shared object whose name is not a library's
+        {"lib/libz.so.1", -3},                          // versioned shared library
+        {"lib/libz.so", -3},   {"tool.so.d/prog", -3},  // ".so." in a directory part
+        {"tool.so.d", -3},                              // a directory
+        {"tool.la", -3},       {"script.sh", -3},      {nullptr, 0},  // no "/": the whole path is the name
+    };
+    ASSERT_EQ(chdir(dir_.c_str()), 0);
+    for (const Case &c : cases) {
+        std::string path = c.rel ? p(c.rel) : "prog";
+        SCOPED_TRACE(path);
+        ASSERT_EQ(lumek_standin_reset(), 0);
+        EXPECT_EQ(vorda_netctl_list_add(1, path.c_str()), c.result);
+        if (c.result == 0) {
+            std::string name = path.substr(path.rfind('/') + 1);
+            EXPECT_EQ(framework_calls("lumek_netctl_add"),
+                      Lines{"lumek_netctl_add(0, \"" + path + "\", 1, \"" + name + "\", 0, 0)"});
+            EXPECT_EQ(list_entries("netctl"), Lines{"0 1 " + path});
+            EXPECT_EQ(kernel_commands().size(), 1u);
+        } else {
+            EXPECT_EQ(framework_calls(), Lines{"lumek_getstatus()"});  // the store is never asked
+            EXPECT_EQ(log_lines(), Lines{"16|vorda_netctl_list_add|" + path + ": invalid file type\\n"});
+        }
+    }
+}
+
+TEST_F(Netctl, ProgramListLifecycle) {
+    const std::string prog = p("prog");
+    int n = 77;
+    // Nothing stored: NULL, the count untouched.
+    EXPECT_EQ(vorda_netctl_list_get(1, &n), nullptr);
+    EXPECT_EQ(n, 77);
+    EXPECT_EQ(log_lines(), Lines{"16|vorda_netctl_list_get|netctl list[1] is null\\n"});
+
+    // _uid never set: user 0. Adding again updates, with the kernel told both times.
+    ASSERT_EQ(vorda_netctl_list_add(1, prog.c_str()), 0);
+    ASSERT_EQ(vorda_netctl_list_add(2, prog.c_str()), 0);
+    EXPECT_EQ(framework_calls("lumek_netctl_update"),
+              Lines{"lumek_netctl_update(0, \"" + prog + "\", 2, \"prog\", 0, 0)"});
+    Lines kernel = kernel_commands();
+    ASSERT_EQ(kernel.size(), 2u);
+    EXPECT_EQ(kernel[0].substr(0, 9), "netctl 1 ");
+    EXPECT_EQ(kernel[1], kernel[0].substr(0, kernel[0].size() - 1) + "2");
+
+    // Deleting in the other mode leaves the entry; reading the other mode finds nothing.
+    EXPECT_EQ(vorda_netctl_list_del(1, prog.c_str()), 0);
+    EXPECT_EQ(list_entries("netctl"), Lines{"0 2 " + prog});
+    EXPECT_EQ(take_texts(vorda_netctl_list_get(1, &n), n), Lines{});
+    EXPECT_EQ(n, 0);
+    n = 77;
+    EXPECT_EQ(vorda_netctl_list_get(3, &n), nullptr);
+    EXPECT_EQ(n, 77);
+    EXPECT_EQ(take_texts(vorda_netctl_list_get(2, &n), n), Lines{prog});
+
+    ASSERT_EQ(vorda_netctl_list_del(2, prog.c_str()), 0);
+    EXPECT_EQ(list_entries("netctl"), Lines{});
+    EXPECT_EQ(kernel_commands().back(), "netctl 2 " + kernel[1].substr(9));
+
+    // Another user's list, and that user in the failure line.
+    _uid = 1000;
+    ASSERT_EQ(vorda_netctl_list_add(1, prog.c_str()), 0);
+    EXPECT_EQ(list_entries("netctl"), Lines{"1000 1 " + prog});
+    ASSERT_EQ(lumek_standin_reset(), 0);
+    ASSERT_EQ(fault("lumek_netctl_add", -8), 0);
+    EXPECT_EQ(vorda_netctl_list_add(1, prog.c_str()), -4);
+    EXPECT_EQ(log_lines(), Lines{"16|vorda_netctl_list_add|add netctl data failed, uid = 1000, path = " +
+                                 prog + ", mode = 1, ret = -8\\n"});
+
+    // A NULL count is refused before the framework is asked.
+    ASSERT_EQ(lumek_standin_reset(), 0);
+    EXPECT_EQ(vorda_netctl_list_get(1, nullptr), nullptr);
+    EXPECT_EQ(framework_calls(), Lines{});
+    EXPECT_EQ(log_lines(), Lines{"16|vorda_netctl_list_get|invalid parameters\\n"});
+}
+
+TEST_F(Netctl, FailuresAfterTheStoreKeepTheEntry) {
+    struct Case {
+        const char *faulted;
+        bool del;
+        int result;
+    } const cases[] = {
+        {"lumek_netctl_get_path_hash", false, -5},
+        {"lumek_netctl_communicate_with_kernel", false, -6},
+        {"lumek_netctl_remove", true, -3},
+        {"lumek_netctl_get_path_hash", true, -4},
+        {"lumek_netctl_communicate_with_kernel", true, -5},
+    };
+    const std::string prog = p("prog");
+    for (const Case &c : cases) {
+        SCOPED_TRACE(std::string(c.faulted) + (c.del ? " on del" : " on add"));
+        ASSERT_EQ(lumek_standin_reset(), 0);
+        if (c.del) {
+            ASSERT_EQ(vorda_netctl_list_add(1, prog.c_str()), 0);
+        }
+        ASSERT_EQ(fault(c.faulted, 3), 0);
+        EXPECT_EQ(c.del ? vorda_netctl_list_del(1, prog.c_str()) : vorda_netctl_list_add(1, prog.c_str()),
+                  c.result);
+        bool removed = c.del && c.result != -3;
+        EXPECT_EQ(list_entries("netctl"), removed ? Lines{} : Lines{"0 1 " + prog});
+    }
+}
+
+TEST_F(Netctl, PackageList) {
+    const std::string full(128, 'a'), longer(200, 'b');
+    int n = 0;
+    ASSERT_EQ(vorda_netctl_pkg_list_add(1, ""), 0);  // passed to the framework as it is
+    ASSERT_EQ(vorda_netctl_pkg_list_add(2, full.c_str()), 0);
+    ASSERT_EQ(vorda_netctl_pkg_list_add(2, longer.c_str()), 0);
+    ASSERT_EQ(vorda_netctl_pkg_list_add(1, longer.c_str()), 0);  // update
+    // Names that fill the 128-byte field come back bounded.
+    EXPECT_EQ(take_texts(vorda_netctl_pkg_list_get(1, &n), n), (Lines{"", longer.substr(0, 128)}));
+    EXPECT_EQ(take_texts(vorda_netctl_pkg_list_get(2, &n), n), Lines{full});
+    EXPECT_EQ(vorda_netctl_pkg_list_del(1, full.c_str()), 0);  // other mode: stays
+    EXPECT_EQ(vorda_netctl_pkg_list_del(2, full.c_str()), 0);
+    EXPECT_EQ(list_entries("netctl_pkg"), (Lines{"0 1 ", "0 1 " + longer}));
+    EXPECT_EQ(kernel_commands(), Lines{});
+    EXPECT_EQ(vorda_netctl_pkg_list_get(1, nullptr), nullptr);
+}
+
+}  // namespace
