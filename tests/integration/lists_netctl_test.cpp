@@ -82,7 +82,7 @@ TEST_F(Netctl, ProgramFileCheck) {
             EXPECT_EQ(kernel_commands().size(), 1u);
         } else {
             EXPECT_EQ(framework_calls(), Lines{"lumek_getstatus()"});  // the store is never asked
-            EXPECT_EQ(log_lines(), Lines{"16|vorda_netctl_list_add|" + path + ": invalid file type\\n"});
+            EXPECT_EQ(log_lines(), Lines{"16|0|vorda_netctl_list_add|" + path + ": invalid file type\\n"});
         }
     }
 }
@@ -93,7 +93,7 @@ TEST_F(Netctl, ProgramListLifecycle) {
     // Nothing stored: NULL, the count untouched.
     EXPECT_EQ(vorda_netctl_list_get(1, &n), nullptr);
     EXPECT_EQ(n, 77);
-    EXPECT_EQ(log_lines(), Lines{"16|vorda_netctl_list_get|netctl list[1] is null\\n"});
+    EXPECT_EQ(log_lines(), Lines{"16|0|vorda_netctl_list_get|netctl list[1] is null\\n"});
 
     // _uid never set: user 0. Adding again updates, with the kernel told both times.
     ASSERT_EQ(vorda_netctl_list_add(1, prog.c_str()), 0);
@@ -126,14 +126,14 @@ TEST_F(Netctl, ProgramListLifecycle) {
     ASSERT_EQ(lumek_standin_reset(), 0);
     ASSERT_EQ(fault("lumek_netctl_add", -8), 0);
     EXPECT_EQ(vorda_netctl_list_add(1, prog.c_str()), -4);
-    EXPECT_EQ(log_lines(), Lines{"16|vorda_netctl_list_add|add netctl data failed, uid = 1000, path = " +
+    EXPECT_EQ(log_lines(), Lines{"16|0|vorda_netctl_list_add|add netctl data failed, uid = 1000, path = " +
                                  prog + ", mode = 1, ret = -8\\n"});
 
     // A NULL count is refused before the framework is asked.
     ASSERT_EQ(lumek_standin_reset(), 0);
     EXPECT_EQ(vorda_netctl_list_get(1, nullptr), nullptr);
     EXPECT_EQ(framework_calls(), Lines{});
-    EXPECT_EQ(log_lines(), Lines{"16|vorda_netctl_list_get|invalid parameters\\n"});
+    EXPECT_EQ(log_lines(), Lines{"16|0|vorda_netctl_list_get|invalid parameters\\n"});
 }
 
 TEST_F(Netctl, FailuresAfterTheStoreKeepTheEntry) {

@@ -125,7 +125,7 @@ TEST_F(Lists, PproDeleteUsesTheStoredTypeAndListsBothTypes) {
     ASSERT_EQ(vorda_ppro_list_del(idle.c_str()), 0);
     EXPECT_EQ(kernel_shape().back(), "ppro 10 1");
     EXPECT_EQ(vorda_ppro_list_del(idle.c_str()), 0);
-    EXPECT_EQ(log_lines().back(), "2|vorda_ppro_list_del|" + idle + ": cannot find ppro data\\n");
+    EXPECT_EQ(log_lines().back(), "2|0|vorda_ppro_list_del|" + idle + ": cannot find ppro data\\n");
     n = 5;
     EXPECT_EQ(vorda_ppro_list_get(&n), nullptr);
     EXPECT_EQ(n, 5);
@@ -137,7 +137,7 @@ TEST_F(Lists, PblkRefusesListedPathsAndReadsOddStrides) {
     const std::string a = "/opt/a", b(4161, 'b'), c = "/srv/third/entry";
     ASSERT_EQ(vorda_pblk_list_add(a.c_str()), 0);
     EXPECT_EQ(vorda_pblk_list_add(a.c_str()), -4);
-    EXPECT_EQ(log_lines().back(), "2|vorda_pblk_list_add|add pblk data failed, path = /opt/a, ret = -1\\n");
+    EXPECT_EQ(log_lines().back(), "2|0|vorda_pblk_list_add|add pblk data failed, path = /opt/a, ret = -1\\n");
     EXPECT_EQ(kernel_commands().size(), 1u);
     ASSERT_EQ(vorda_pblk_list_add(b.c_str()), 0);  // fills its record: no terminator
     ASSERT_EQ(vorda_pblk_list_add(c.c_str()), 0);
@@ -160,8 +160,8 @@ TEST_F(Lists, PblkRefusesListedPathsAndReadsOddStrides) {
     EXPECT_EQ(vorda_pblk_list_del(b.c_str()), -2);
     EXPECT_EQ(vorda_ppro_list_add(b.c_str(), 1), -2);
     Lines logged = log_lines();
-    EXPECT_EQ(Lines(logged.end() - 2, logged.end()), (Lines{"2|vorda_pblk_list_del|lumek is disabled\\n",
-                                                            "2|vorda_ppro_list_add|lumek is disabled\\n"}));
+    EXPECT_EQ(Lines(logged.end() - 2, logged.end()), (Lines{"2|0|vorda_pblk_list_del|lumek is disabled\\n",
+                                                            "2|0|vorda_ppro_list_add|lumek is disabled\\n"}));
     EXPECT_EQ(list_entries("pblk").size(), 3u);
 }
 
