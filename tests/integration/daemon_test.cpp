@@ -6,8 +6,6 @@
 #include <stdlib.h>
 #include <string.h>
 
-#include <iterator>
-
 #include <string>
 #include <vector>
 
@@ -15,29 +13,13 @@
 
 namespace {
 
-const char kBus[] = "com.vorda.lumek";
-const char kPath[] = "/whlist";
+using lumek_test::daemon_control_unref;
+using lumek_test::kDaemonBusName;
+using lumek_test::kDaemonPath;
 const char kIface[] = "com.vorda.lumek.whlist";
 
-// Every error name the daemon raises.
-constexpr const char *kErrorNames[] = {"VORDA.LUMEK.OK",
-                                       "VORDA.LUMEK.AUTH.FAILED",
-                                       "VORDA.LUMEK.CANCEL.AUTH",
-                                       "VORDA.LUMEK.DISABLED",
-                                       "VORDA.LUMEK.DATABASE.ERR",
-                                       "VORDA.LUMEK.LABEL.GET.ERR",
-                                       "VORDA.LUMEK.LABEL.SET.ERR",
-                                       "VORDA.LUMEK.INVALID.ARG",
-                                       "VORDA.LUMEK.EXTRACT.LIST.ERR",
-                                       "VORDA.LUMEK.FILE.ATTR.ERR"};
-
 // The wire table: method, a valid argument tuple (text form, "" for none), reply type.
-struct WireMethod {
-    const char *name;
-    const char *args;
-    const char *reply;
-};
-constexpr WireMethod kMethods[] = {
+constexpr const char *kMethods[][3] = {
     {"lumek_whlist_load", "(0, '')", "(a(sssssii))"},
     {"lumek_whlist_load_sm", "(0, '')", "(a(sssssii))"},
     {"lumek_whlist_load_all", "", "(a(sssssii))"},
@@ -88,19 +70,16 @@ class DaemonTest : public ::testing::Test {
     void SetUp() override {
         if (!getenv("LUMEK_SANDBOX"))
             GTEST_SKIP() << "*** SKIPPED: run inside lumek-sandbox (never against the machine's bus) ***";
-        conn_ = g_bus_get_sync(G_BUS_TYPE_SYSTEM, nullptr, nullptr);
-        ASSERT_TRUE(conn_);
-        lumek_test::daemon_control_unref("Reset", nullptr);
-    }
-    void TearDown() override {
-        if (conn_) g_object_unref(conn_);
+        daemon_control_unref("Reset", nullptr);
     }
 
     Answer call(const char *method, const char *args = "") {
         GError *err = nullptr;
-        GVariant *r = g_dbus_connection_call_sync(conn_, kBus, kPath, kIface, method,
+        GDBusConnection *conn = g_bus_get_sync(G_BUS_TYPE_SYSTEM, nullptr, nullptr);
+        GVariant *r = g_dbus_connection_call_sync(conn, kDaemonBusName, kDaemonPath, kIface, method,
                                                   *args ? parse(nullptr, args) : nullptr, nullptr,
                                                   G_DBUS_CALL_FLAGS_NONE, 5000, nullptr, &err);
+        g_object_unref(conn);
         Answer a;
         if (r) {
             a.reply = print(r);
@@ -117,16 +96,15 @@ class DaemonTest : public ::testing::Test {
         return a;
     }
     void serve(const char *method, const char *entries) {
-        lumek_test::daemon_control_unref(
-            "ServeEntries", g_variant_new("(s@a(sssssii))", method, parse("a(sssssii)", entries)));
+        daemon_control_unref("ServeEntries",
+                             g_variant_new("(s@a(sssssii))", method, parse("a(sssssii)", entries)));
     }
     void inject_error(const char *method, const char *name, int times) {
         lumek_test::daemon_inject_error(method, name, "injected", true, times);
     }
     // @body_text is the body itself (or a single value), not a variant holding it.
     void inject_reply(const char *method, const char *body_text, int times) {
-        lumek_test::daemon_control_unref("InjectReply",
-                                         g_variant_new("(svi)", method, parse(nullptr, body_text), times));
+        daemon_control_unref("InjectReply", g_variant_new("(svi)", method, parse(nullptr, body_text), times));
     }
     std::string calls() {
         GVariant *r = lumek_test::daemon_control("GetCalls", nullptr);
@@ -135,15 +113,13 @@ class DaemonTest : public ::testing::Test {
         g_variant_unref(r);
         return out;
     }
-
-    GDBusConnection *conn_ = nullptr;
 };
 
 TEST_F(DaemonTest, EveryMethodAnswersWithItsReplySignature) {
     serve("*", kServed);  // so that the lookups by path find something
-    for (const WireMethod &m : kMethods) {
-        Answer a = call(m.name, m.args);
-        EXPECT_EQ(a.type, m.reply) << m.name << ": " << a.message;
+    for (const auto &m : kMethods) {
+        Answer a = call(m[0], m[1]);
+        EXPECT_EQ(a.type, m[2]) << m[0] << ": " << a.message;
     }
 }
 
@@ -162,9 +138,12 @@ TEST_F(DaemonTest, EntriesServedForAMethodAreItsAnswer) {
 }
 
 TEST_F(DaemonTest, InjectedErrorWithBodyReachesTheCallerForEveryName) {
-    std::vector<std::string> names(std::begin(kErrorNames), std::end(kErrorNames));
-    names.push_back("org.example.Lumek.Other");
-    for (const std::string &name : names) {
+    // Every name the daemon raises, and one it does not know.
+    for (std::string name :
+         {"VORDA.LUMEK.OK", "VORDA.LUMEK.AUTH.FAILED", "VORDA.LUMEK.CANCEL.AUTH", "VORDA.LUMEK.DISABLED",
+          "VORDA.LUMEK.DATABASE.ERR", "VORDA.LUMEK.LABEL.GET.ERR", "VORDA.LUMEK.LABEL.SET.ERR",
+          "VORDA.LUMEK.INVALID.ARG", "VORDA.LUMEK.EXTRACT.LIST.ERR", "VORDA.LUMEK.FILE.ATTR.ERR",
+          "org.example.Lumek.Other"}) {
         std::string message = "message for " + name;
         lumek_test::daemon_inject_error("lumek_whlist_load_all", name.c_str(), message.c_str(), true, 1);
         Answer a = call("lumek_whlist_load_all");
@@ -176,11 +155,13 @@ TEST_F(DaemonTest, InjectedErrorWithBodyReachesTheCallerForEveryName) {
 TEST_F(DaemonTest, InjectedErrorWithoutBodySendsNoBodyAtAll) {
     lumek_test::daemon_inject_error("lumek_whlist_get_hash_by_path", "VORDA.LUMEK.DISABLED",
                                     "must not be sent", false, 1);
-    GDBusMessage *msg = g_dbus_message_new_method_call(kBus, kPath, kIface, "lumek_whlist_get_hash_by_path");
+    GDBusMessage *msg =
+        g_dbus_message_new_method_call(kDaemonBusName, kDaemonPath, kIface, "lumek_whlist_get_hash_by_path");
     g_dbus_message_set_body(msg, g_variant_new("(s)", "/usr/bin/ls"));
     GError *err = nullptr;
+    GDBusConnection *conn = g_bus_get_sync(G_BUS_TYPE_SYSTEM, nullptr, nullptr);
     GDBusMessage *reply = g_dbus_connection_send_message_with_reply_sync(
-        conn_, msg, G_DBUS_SEND_MESSAGE_FLAGS_NONE, 5000, nullptr, nullptr, &err);
+        conn, msg, G_DBUS_SEND_MESSAGE_FLAGS_NONE, 5000, nullptr, nullptr, &err);
     ASSERT_TRUE(reply) << err->message;
     EXPECT_EQ(g_dbus_message_get_message_type(reply), G_DBUS_MESSAGE_TYPE_ERROR);
     EXPECT_STREQ(g_dbus_message_get_error_name(reply), "VORDA.LUMEK.DISABLED");
@@ -188,6 +169,7 @@ TEST_F(DaemonTest, InjectedErrorWithoutBodySendsNoBodyAtAll) {
     EXPECT_EQ(g_dbus_message_get_signature(reply), std::string());
     g_object_unref(reply);
     g_object_unref(msg);
+    g_object_unref(conn);
 }
 
 TEST_F(DaemonTest, InjectionCountsDownAndStarAppliesToEveryMethod) {
@@ -244,7 +226,7 @@ TEST_F(DaemonTest, ResetDropsInjectionsServedDataAndCalls) {
     inject_error("*", "VORDA.LUMEK.DATABASE.ERR", -1);
     inject_reply("lumek_whlist_load_sm", "'wrong'", -1);
     call("lumek_bgset_unset");
-    lumek_test::daemon_control_unref("Reset", nullptr);
+    daemon_control_unref("Reset", nullptr);
     EXPECT_EQ(calls(), "([],)");
     EXPECT_EQ(call("lumek_whlist_load", "(0, '')").type, "(a(sssssii))");
     EXPECT_EQ(call("lumek_whlist_load_sm", "(0, '')").type, "(a(sssssii))");

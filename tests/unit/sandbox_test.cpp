@@ -1,12 +1,10 @@
 // lumek-sandbox from the outside, as deep as the integration tests rely on it: exit
 // statuses, what the command sees, the daemon on its bus, and that nothing is left after.
-#include <dirent.h>
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <stdlib.h>
 #include <string.h>
-#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -86,11 +84,6 @@ std::string read_file(const std::string &path) {
     return ss.str();
 }
 
-bool exists(const std::string &path) {
-    struct stat st;
-    return lstat(path.c_str(), &st) == 0;
-}
-
 // A zombie no longer holds anything.
 bool process_alive(pid_t pid) {
     std::string stat = read_file("/proc/" + std::to_string(pid) + "/stat");
@@ -104,17 +97,6 @@ std::set<pid_t> children_of(pid_t parent) {
     std::set<pid_t> out;
     for (pid_t c; in >> c;) out.insert(c);
     return out;
-}
-
-std::string comm_of(pid_t pid) {
-    std::string c = read_file("/proc/" + std::to_string(pid) + "/comm");
-    while (!c.empty() && c.back() == '\n') c.pop_back();
-    return c;
-}
-
-// The sandbox's temp dir is the parent of the state dir it hands out.
-std::string temp_dir_of(const std::string &state_dir) {
-    return state_dir.substr(0, state_dir.rfind('/'));
 }
 
 }  // namespace
@@ -181,19 +163,19 @@ TEST(Sandbox, CommandSeesPrivateBusFreshStateAndFixtureLists) {
     EXPECT_EQ(seen["starter"], "unset");
     EXPECT_EQ(seen["starter_type"], "unset");
     EXPECT_EQ(seen["state_empty"], "1");
-    EXPECT_FALSE(exists(seen["state"])) << "state dir outlived the sandbox";
+    EXPECT_NE(access(seen["state"].c_str(), F_OK), 0) << "state dir outlived the sandbox";
 
     if (geteuid() != 0) GTEST_SKIP() << "*** SKIPPED: the sandbox mounts the data lists only as root ***";
     EXPECT_EQ(seen["trust_same"], "1") << f.output;
     for (const char *name : kLists) {
         EXPECT_EQ(seen[name], "ok") << name << " missing or empty inside";
-        EXPECT_FALSE(exists(kDataDir + "/" + name)) << name << " leaked out of the sandbox";
+        EXPECT_NE(access((kDataDir + "/" + name).c_str(), F_OK), 0) << name << " leaked out of the sandbox";
     }
     EXPECT_EQ(seen.count("lists_writable"), 0u);
 }
 
 TEST(Sandbox, DaemonOwnsTheNameInsideUnlessNoDaemon) {
-    ASSERT_TRUE(exists(kLumekctl)) << kLumekctl;
+    ASSERT_EQ(access(kLumekctl.c_str(), X_OK), 0) << kLumekctl;
     Finished with = run_sandbox({"--", kLumekctl, "call", "lumek_whlist_load_all"});
     EXPECT_EQ(with.status, 0) << with.output;
     // Without the daemon the bus itself answers, with its own error name: -1011.
@@ -211,41 +193,36 @@ class SandboxTeardown : public ::testing::TestWithParam<int> {
         // Whatever a broken sandbox left running must not outlive the test.
         for (pid_t c : children_)
             if (process_alive(c)) kill(c, SIGKILL);
-        unlink(note_.c_str());
-        unlink(go_.c_str());
-        if (!state_.empty()) (void)!system(("rm -rf '" + temp_dir_of(state_) + "'").c_str());
+        if (!temp_.empty()) (void)!system(("rm -rf '" + temp_ + "'").c_str());
     }
 
-    std::string note_ = "/tmp/lumek-sandbox-test." + std::to_string(getpid()) + ".note";
-    std::string go_ = "/tmp/lumek-sandbox-test." + std::to_string(getpid()) + ".go";
-    std::string state_;
+    std::string temp_;
     std::set<pid_t> children_;
 };
 
 TEST_P(SandboxTeardown, NothingIsLeft) {
-    unlink(note_.c_str());
-    unlink(go_.c_str());
-    // The command reports its state dir, then waits to be told to exit with 5.
-    Started s = start_sandbox(sh("echo \"$LUMEK_STANDIN_DIR\" > " + note_ + "; while [ ! -e " + go_ +
-                                 " ]; do sleep 0.05; done; exit 5"));
-    ASSERT_GT(s.pid, 0);
-    for (int waited = 0; waited < 15000 && state_.empty(); waited += 20) {
-        std::string line = read_file(note_);
-        if (!line.empty() && line.back() == '\n') state_ = line.substr(0, line.size() - 1);
-        if (state_.empty()) usleep(20 * 1000);
-    }
-    ASSERT_FALSE(state_.empty()) << "the command never started";
+    // The command reports its state dir, then runs until SIGUSR1 makes it exit with 5.
+    Started s =
+        start_sandbox(sh("trap 'exit 5' USR1; echo \"$LUMEK_STANDIN_DIR\"; while :; do sleep 0.05; done"));
+    std::string state;
+    for (char ch; read(s.out, &ch, 1) == 1 && ch != '\n';) state += ch;
+    ASSERT_FALSE(state.empty()) << "the command never started";
+    temp_ = state.substr(0, state.rfind('/'));  // the sandbox's temp dir holds the state dir
     children_ = children_of(s.pid);
+    pid_t command = -1;
     int helpers = 0;
-    for (pid_t c : children_) helpers += comm_of(c) == "dbus-daemon" || comm_of(c) == "lumek-whlistd-r";
+    for (pid_t c : children_) {
+        std::string comm = read_file("/proc/" + std::to_string(c) + "/comm");
+        if (comm == "dbus-daemon\n" || comm == "lumek-whlistd-r\n") {
+            ++helpers;
+        } else {
+            command = c;
+        }
+    }
     ASSERT_EQ(helpers, 2) << "expected the bus and the daemon beside the command";
 
     const int sig = GetParam();
-    if (sig) {
-        ASSERT_EQ(kill(s.pid, sig), 0);
-    } else {
-        std::ofstream(go_) << "go\n";
-    }
+    ASSERT_EQ(sig ? kill(s.pid, sig) : kill(command, SIGUSR1), 0);
     if (sig == SIGKILL) {
         close(s.out);  // survivors would hold the pipe open: do not read to its end
         int st = 0;
@@ -261,9 +238,9 @@ TEST_P(SandboxTeardown, NothingIsLeft) {
         return false;
     };
     for (int waited = 0; waited < 3000 && any_alive(); waited += 20) usleep(20 * 1000);
-    for (pid_t c : children_) EXPECT_FALSE(process_alive(c)) << "left behind: " << c << " " << comm_of(c);
+    for (pid_t c : children_) EXPECT_FALSE(process_alive(c)) << "left behind: " << c;
     // Only a sandbox that lives to see its end can remove its temp dir.
-    EXPECT_TRUE(sig == SIGKILL || !exists(temp_dir_of(state_)));
+    EXPECT_TRUE(sig == SIGKILL || access(temp_.c_str(), F_OK) != 0) << temp_;
 }
 
 // 0: the command exits by itself.
