@@ -28,21 +28,21 @@ class Control : public ::testing::Test {
         if (!r.exited_with(0)) return "<exit " + std::to_string(r.wait_status >> 8) + ">";
         return r.out;
     }
-    static std::vector<std::string> lines(char **arr, int n) {
-        std::vector<std::string> out;
-        for (int i = 0; i < n; ++i) out.push_back(arr[i]);
+    static std::vector<std::string> take(char **arr, int n) {
+        if (!arr) return {"<error>"};
+        std::vector<std::string> out(arr, arr + n);
         lumek_standin_free_lines(arr, n);
         return out;
     }
     static std::vector<std::string> calls(const char *func) {
         int n = 0;
         char **arr = lumek_standin_calls(func, &n);
-        return arr ? lines(arr, n) : std::vector<std::string>{"<error>"};
+        return take(arr, n);
     }
     static std::vector<std::string> log() {
         int n = 0;
         char **arr = lumek_standin_log_lines(&n);
-        return arr ? lines(arr, n) : std::vector<std::string>{"<error>"};
+        return take(arr, n);
     }
 
     lumek_test::ScratchDir scratch_;  // a fresh stand-in state for every test
