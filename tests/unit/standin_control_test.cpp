@@ -19,8 +19,6 @@ namespace {
 
 class Control : public ::testing::Test {
   protected:
-    void SetUp() override { dir_ = scratch_.path(); }
-
     // Runs lumek-standin with @args; returns its standard output, "<exit N>" on failure.
     static std::string standin(std::vector<std::string> args) {
         args.insert(args.begin(), LUMEK_BIN_DIR "/lumek-standin");
@@ -30,46 +28,42 @@ class Control : public ::testing::Test {
         if (!r.exited_with(0)) return "<exit " + std::to_string(r.wait_status >> 8) + ">";
         return r.out;
     }
-    static std::vector<std::string> lines(char **arr, int n) {
-        std::vector<std::string> out;
-        for (int i = 0; i < n; ++i) out.push_back(arr[i]);
+    static std::vector<std::string> take(char **arr, int n) {
+        if (!arr) return {"<error>"};
+        std::vector<std::string> out(arr, arr + n);
         lumek_standin_free_lines(arr, n);
         return out;
     }
     static std::vector<std::string> calls(const char *func) {
         int n = 0;
         char **arr = lumek_standin_calls(func, &n);
-        return arr ? lines(arr, n) : std::vector<std::string>{"<error>"};
+        return take(arr, n);
     }
     static std::vector<std::string> log() {
         int n = 0;
         char **arr = lumek_standin_log_lines(&n);
-        return arr ? lines(arr, n) : std::vector<std::string>{"<error>"};
+        return take(arr, n);
     }
 
-    lumek_test::ScratchDir scratch_;
-    std::string dir_;
+    lumek_test::ScratchDir scratch_;  // a fresh stand-in state for every test
 };
 
-TEST_F(Control, CommandFaultHitsTheNextCallsOnlyNTimes) {
+TEST_F(Control, FaultsFromAnotherProcessHitTheNextCalls) {
     ASSERT_EQ(standin({"fault", "lumek_set_func_status", "--times", "2", "--ret", "-7", "--errno", "5"}), "");
-    errno = 0;
-    EXPECT_EQ(lumek_set_func_status(1, 1), -7);
-    EXPECT_EQ(errno, 5);
-    EXPECT_EQ(lumek_set_func_status(1, 1), -7);
+    for (int i = 0; i < 2; ++i) {
+        errno = 0;
+        EXPECT_EQ(lumek_set_func_status(1, 1), -7);
+        EXPECT_EQ(errno, 5);
+    }
     EXPECT_EQ(lumek_set_func_status(1, 1), 0);  // spent
-    EXPECT_EQ(lumek_get_func_status(1), 1);
-    EXPECT_EQ(lumek_set_func_status(5, 3), 0);  // other functions were never affected
-}
+    EXPECT_EQ(lumek_get_func_status(1), 1);     // and other functions were never affected
 
-TEST_F(Control, AlwaysFaultLastsUntilCleared) {
     ASSERT_EQ(standin({"fault", "lumek_getstatus", "--always", "--ret", "0"}), "");
     for (int i = 0; i < 3; ++i) EXPECT_EQ(lumek_getstatus(), 0);
     ASSERT_EQ(standin({"clear-faults"}), "");
     EXPECT_EQ(lumek_getstatus(), 1);  // enabled by default
-}
 
-TEST_F(Control, PointerCallsReturnNullUnderAFault) {
+    // Calls that return pointers give NULL.
     LumekStandinFault f{};
     f.times = 1;
     f.err = ENOMEM;
@@ -77,10 +71,6 @@ TEST_F(Control, PointerCallsReturnNullUnderAFault) {
     errno = 0;
     EXPECT_EQ(get_absolute_path("/usr"), nullptr);
     EXPECT_EQ(errno, ENOMEM);
-    char *again = get_absolute_path("/usr");
-    EXPECT_STREQ(again, "/usr");
-    free(again);
-
     ASSERT_EQ(lumek_standin_fault_set("lumek_get_error", &f), 0);
     EXPECT_EQ(lumek_get_error(), nullptr);
     EXPECT_NE(lumek_get_error(), nullptr);
@@ -101,13 +91,11 @@ TEST_F(Control, ErrorRecordObjectMayLackItsNul) {
     EXPECT_EQ(std::string(e->object, sizeof e->object), object);
     EXPECT_STREQ(e->message, "kernel said no");
 
-    ASSERT_EQ(standin({"fault", "lumek_protect_set", "--code", "-1006", "--object-hex", "2f610062"}),
-              "");  // "/a", NUL, "b": raw bytes
+    // "/a", NUL, "b": raw bytes.
+    ASSERT_EQ(standin({"fault", "lumek_protect_set", "--code", "-1006", "--object-hex", "2f610062"}), "");
     EXPECT_EQ(lumek_protect_set("/a", "readonly"), -1);
-    e = lumek_get_error();
-    EXPECT_EQ(e->code, -1006);
-    EXPECT_EQ(std::string(e->object, 4), std::string("/a\0b", 4));
-    EXPECT_EQ(standin({"fault", "x", "--object-hex", std::string(514, '0')}), "<exit 2>");
+    EXPECT_EQ(lumek_get_error()->code, -1006);
+    EXPECT_EQ(std::string(lumek_get_error()->object, 4), std::string("/a\0b", 4));
 }
 
 TEST_F(Control, ErrorRecordIsPerThread) {
@@ -138,8 +126,6 @@ TEST_F(Control, LogTagIsDataAndNewlinesStayRecoverable) {
 
 TEST_F(Control, CallLogKeepsOrderArgumentsAndBatchRecords) {
     lumek_getstatus();
-    lumek_set_func_status(1, 3);
-    lumek_conf_add();
     lumek_conf_set("lumek_netctl", 2);
     MarkRecord recs[2] = {};
     strcpy(recs[0].path, "/a\"b");
@@ -152,41 +138,21 @@ TEST_F(Control, CallLogKeepsOrderArgumentsAndBatchRecords) {
     EXPECT_EQ(calls(nullptr),
               (std::vector<std::string>{
                   "lumek_getstatus()",
-                  "lumek_set_func_status(1, 3)",
-                  "lumek_conf_add()",
                   "lumek_conf_set(\"lumek_netctl\", 2)",
                   "lumek_exectl_multi_set(2, {\"/a\\\"b\", \"trusted\"}, {\"/c\\nd\", \"verified\"})",
                   "path_is_exist(NULL)",
               }));
-    EXPECT_EQ(lumek_standin_call_count("lumek_conf_set"), 1);
     EXPECT_EQ(standin({"calls", "lumek_conf_set"}), "lumek_conf_set(\"lumek_netctl\", 2)\n");
-    EXPECT_EQ(standin({"calls", "--count"}), "6\n");
-
-    int v = 0;
-    ASSERT_EQ(lumek_standin_conf_value("lumek_netctl", &v), 0);
-    EXPECT_EQ(v, 2);
+    EXPECT_EQ(standin({"calls", "--count"}), "4\n");
 }
 
-TEST_F(Control, StatusRolesAndReset) {
-    EXPECT_EQ(is_secadm(), 1);
+TEST_F(Control, StatusAndRolesFromTheCommand) {
     EXPECT_EQ(is_auditadm(), 1);
     ASSERT_EQ(standin({"status", "0"}), "");
     ASSERT_EQ(standin({"role", "auditadm", "0"}), "");
     EXPECT_EQ(lumek_getstatus(), 0);
     EXPECT_EQ(is_auditadm(), 0);
-    EXPECT_EQ(lumek_setstatus(7), 0);
-    EXPECT_EQ(lumek_getstatus(), 7);
-    EXPECT_EQ(lumek_get_func_status(11), 0);  // never set
-
-    ASSERT_EQ(lumek_exectl_set("/x", "verified"), 0);
-    lumek_log(2, 0, "t", "line");
-    ASSERT_EQ(standin({"fault", "path_is_dir", "--always"}), "");
-    ASSERT_EQ(standin({"reset"}), "");
-    EXPECT_EQ(lumek_standin_call_count(nullptr), 0);
-    EXPECT_EQ(log(), std::vector<std::string>{});
-    EXPECT_EQ(standin({"label", "/x"}), "<exit 1>");
-    EXPECT_EQ(lumek_getstatus(), 1);
-    EXPECT_EQ(path_is_dir("/"), 1);
+    EXPECT_EQ(is_secadm(), 1);
 }
 
 }  // namespace
