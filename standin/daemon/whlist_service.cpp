@@ -13,7 +13,7 @@
 //   import/export text: a file of lines LABEL<tab>PROTECTION<tab>PATH (either text may be
 //             empty); import applies the labels for selector 0, the protection texts for 1,
 //             both otherwise; export writes the entries the selector chooses. Both answer the
-//             number of entries; a file that does not exist imports nothing.
+//             number of entries; a file import cannot read is an invalid argument.
 // The _sm methods use the stand-in's _sm protection store and module set. Entries carry
 // the file's MD5 as hash, 1 as first integer when the file exists, and status 0.
 #include <errno.h>
@@ -203,10 +203,7 @@ Answer import_file(State &, const char *, GVariant *p) {
     const char *file;
     g_variant_get(p, "(i&s)", &selector, &file);
     FILE *in = fopen(file, "re");
-    if (!in) {
-        if (errno == ENOENT) return int_reply(0);
-        return error_of(kErrInvalidArg, kMsgCannotRead, file, strerror(errno));
-    }
+    if (!in) return error_of(kErrInvalidArg, kMsgCannotRead, file, strerror(errno));
     // Checked whole before anything is applied, so a bad line changes nothing.
     struct Line {
         std::string label, protect, path;
