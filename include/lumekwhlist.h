@@ -566,8 +566,8 @@ LUMEKWHLIST_PUBLIC void lumek_kid_whlist_free_netctl_list(KidNetctlItem **list);
  * Returns: 0; -1007 for a missing name, a negative count, a NULL or over-long file, or a
  * package that is not installed; the framework's result otherwise.
  */
-LUMEKWHLIST_PUBLIC int32_t lumek_kid_whlist_create_kid(const char *app_name, const char *pkg_name, char **files,
-                                                       int count);
+LUMEKWHLIST_PUBLIC int32_t lumek_kid_whlist_create_kid(const char *app_name, const char *pkg_name,
+                                                       char **files, int count);
 
 /**
  * lumek_kid_whlist_remove_kid - detach every resource of the third app @app_name and clear
@@ -608,7 +608,8 @@ LUMEKWHLIST_PUBLIC int32_t lumek_kid_whlist_remove_kid_policy(uint32_t sub_type,
  * LUMEK_WHLIST_ERR_NO_MEMORY (nothing handed out); the framework's result.
  */
 LUMEKWHLIST_PUBLIC int32_t lumek_kid_whlist_load_policy_list(KidPolicyItem **list);
-LUMEKWHLIST_PUBLIC int32_t lumek_kid_whlist_load_policy_list_by_subject(uint32_t sub_type, const char *subject,
+LUMEKWHLIST_PUBLIC int32_t lumek_kid_whlist_load_policy_list_by_subject(uint32_t sub_type,
+                                                                        const char *subject,
                                                                         KidPolicyItem **list);
 
 /**
@@ -617,7 +618,8 @@ LUMEKWHLIST_PUBLIC int32_t lumek_kid_whlist_load_policy_list_by_subject(uint32_t
  * lumek_kid_whlist_free_res_list(). Returns: 0; -1007; LUMEK_WHLIST_ERR_NO_MEMORY; the
  * framework's result.
  */
-LUMEKWHLIST_PUBLIC int32_t lumek_kid_whlist_load_res_list(uint32_t kid_type, uint32_t type, KidResItem **list);
+LUMEKWHLIST_PUBLIC int32_t lumek_kid_whlist_load_res_list(uint32_t kid_type, uint32_t type,
+                                                          KidResItem **list);
 
 /**
  * lumek_kid_whlist_get_app_or_file_kid_type - the kid type of an application's (@selector 0)
@@ -644,15 +646,16 @@ LUMEKWHLIST_PUBLIC int32_t lumek_kid_whlist_load_installed_third_app_list(KidApp
  * Returns: -1007 when @items or @count is NULL; LUMEK_WHLIST_ERR_NO_MEMORY (nothing handed
  * out); otherwise the list loader's result.
  */
-LUMEKWHLIST_PUBLIC int32_t lumek_kid_whlist_load_res_list_v2(uint32_t kid_type, uint32_t type, KidResEntry **items,
-                                                             uint32_t *count);
+LUMEKWHLIST_PUBLIC int32_t lumek_kid_whlist_load_res_list_v2(uint32_t kid_type, uint32_t type,
+                                                             KidResEntry **items, uint32_t *count);
 LUMEKWHLIST_PUBLIC int32_t lumek_kid_whlist_load_app_list_v2(KidAppEntry **items, uint32_t *count);
 LUMEKWHLIST_PUBLIC int32_t lumek_kid_whlist_load_third_app_list_v2(KidAppEntry **items, uint32_t *count);
 LUMEKWHLIST_PUBLIC int32_t lumek_kid_whlist_load_installed_app_list_v2(KidAppEntry **items, uint32_t *count);
 LUMEKWHLIST_PUBLIC int32_t lumek_kid_whlist_load_installed_third_app_list_v2(KidAppEntry **items,
                                                                              uint32_t *count);
 LUMEKWHLIST_PUBLIC int32_t lumek_kid_whlist_load_policy_list_v2(KidPolicyEntry **items, uint32_t *count);
-LUMEKWHLIST_PUBLIC int32_t lumek_kid_whlist_load_policy_list_by_subject_v2(uint32_t sub_type, const char *subject,
+LUMEKWHLIST_PUBLIC int32_t lumek_kid_whlist_load_policy_list_by_subject_v2(uint32_t sub_type,
+                                                                           const char *subject,
                                                                            KidPolicyEntry **items,
                                                                            uint32_t *count);
 
