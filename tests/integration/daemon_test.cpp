@@ -48,8 +48,14 @@ GVariant *parse(const char *type, const char *text) {
     if (!v) {
         ADD_FAILURE() << "cannot parse " << text << ": " << err->message;
         g_error_free(err);
+        return nullptr;
     }
-    return v;
+    // The parser hands out a full reference; the callers pass the value on as a floating one.
+    GBytes *bytes = g_variant_get_data_as_bytes(v);
+    GVariant *floating = g_variant_new_from_bytes(g_variant_get_type(v), bytes, TRUE);
+    g_bytes_unref(bytes);
+    g_variant_unref(v);
+    return floating;
 }
 
 std::string print(GVariant *v) {

@@ -35,16 +35,17 @@ std::string calls() {
     return printed(daemon_control("GetCalls", nullptr));
 }
 
+// The parser hands out full references: the messages take their own, these are dropped.
 void serve(const char *method, const char *entries) {
-    daemon_control_unref("ServeEntries", g_variant_new("(s@a(sssssii))", method,
-                                                       g_variant_parse(G_VARIANT_TYPE("a(sssssii)"), entries,
-                                                                       nullptr, nullptr, nullptr)));
+    GVariant *list = g_variant_parse(G_VARIANT_TYPE("a(sssssii)"), entries, nullptr, nullptr, nullptr);
+    daemon_control_unref("ServeEntries", g_variant_new("(s@a(sssssii))", method, list));
+    g_variant_unref(list);
 }
 
 void inject_reply(const char *method, const char *body) {
-    daemon_control_unref(
-        "InjectReply",
-        g_variant_new("(svi)", method, g_variant_parse(nullptr, body, nullptr, nullptr, nullptr), -1));
+    GVariant *value = g_variant_parse(nullptr, body, nullptr, nullptr, nullptr);
+    daemon_control_unref("InjectReply", g_variant_new("(svi)", method, value, -1));
+    g_variant_unref(value);
 }
 
 std::string paths(const WhlistObject *l) {
