@@ -468,6 +468,197 @@ LUMEKWHLIST_PUBLIC int lumek_udeblist_set_root_distinguish_sm(int value);
 LUMEKWHLIST_PUBLIC void *lumek_udeblist_read_all_node_with_uid(void *first, int *count);
 LUMEKWHLIST_PUBLIC void *lumek_udeblist_read_all_node_with_uid_sm(void *first, int *count);
 
+/* ------------------------------------------------------------------------------------------
+ * Application identities (kid): package identities, policies, and the lists of resources,
+ * applications, policies and network-control entries. Failures are result codes and
+ * framework log lines; the last-error buffer is never written.
+ * ------------------------------------------------------------------------------------------ */
+
+/* Result codes of the kid family besides 0, -1007 (missing argument or value out of range),
+ * -1011 (no package file list) and LUMEK_WHLIST_ERR_NO_MEMORY. */
+#define LUMEK_KID_ERR_NO_KID (-1021) /* the kid of a subject or object cannot be determined */
+
+/* Kid types; the shared resource kids exist for types 0 to 2 only. */
+#define LUMEK_KID_TYPE_USER     0 /* 1 - 1000; 999 shared */
+#define LUMEK_KID_TYPE_LEVEL1   1 /* 1001 - 2000; 1999 shared by level-1 applications */
+#define LUMEK_KID_TYPE_LEVEL2   2 /* 2001 - 10000; 9999 shared by level-2 applications */
+#define LUMEK_KID_TYPE_THIRD    3 /* 10001 - 500000; one kid per third app */
+#define LUMEK_KID_TYPE_LISTED   4 /* 500001 - 1000000 */
+#define LUMEK_KID_TYPE_ALL      5 /* 1 - 1000000, for resource lists only */
+#define LUMEK_KID_SUBJECT_APP   0 /* subject (or name) is an application name */
+#define LUMEK_KID_SUBJECT_FILE  1 /* subject (or name) is a file path */
+#define LUMEK_KID_RES_FILE      0
+#define LUMEK_KID_RES_DIRECTORY 2
+
+/* Array elements of the _v2 functions, and list nodes (the same fields, then next). Lists are
+ * built by pushing at the head. Texts are NUL-terminated. */
+typedef struct KidResEntry {
+    uint32_t kid_type; /* as the caller asked for */
+    uint32_t res_type; /* LUMEK_KID_RES_* */
+    char path[4096];
+} KidResEntry; /* 4104 bytes */
+
+typedef struct KidResItem {
+    uint32_t kid_type;
+    uint32_t res_type;
+    char path[4096];
+    struct KidResItem *next;
+} KidResItem; /* 4112 bytes */
+
+typedef struct KidAppEntry {
+    char app_name[128];
+    char pkg_name[128];
+    uint32_t kid_type;
+} KidAppEntry; /* 260 bytes */
+
+typedef struct KidAppItem {
+    char app_name[128];
+    char pkg_name[128];
+    uint32_t kid_type;
+    struct KidAppItem *next;
+} KidAppItem; /* 272 bytes */
+
+typedef struct KidPolicyEntry {
+    uint32_t sub_type; /* LUMEK_KID_SUBJECT_* */
+    char subject[4096];
+    char object[4096];
+    uint32_t perm;
+} KidPolicyEntry; /* 8200 bytes */
+
+typedef struct KidPolicyItem {
+    uint32_t sub_type;
+    char subject[4096];
+    char object[4096];
+    uint32_t perm;
+    struct KidPolicyItem *next;
+} KidPolicyItem; /* 8208 bytes */
+
+typedef struct KidNetctlEntry {
+    uint32_t type; /* LUMEK_KID_SUBJECT_* */
+    char name[4096];
+} KidNetctlEntry; /* 4100 bytes */
+
+typedef struct KidNetctlItem {
+    uint32_t type;
+    char name[4096];
+    struct KidNetctlItem *next;
+} KidNetctlItem; /* 4112 bytes */
+
+/** lumek_kid_whlist_func_status_get, _set - the framework's kid feature switch (feature 10);
+ * the framework's result is returned unchanged. */
+LUMEKWHLIST_PUBLIC int lumek_kid_whlist_func_status_get(void);
+LUMEKWHLIST_PUBLIC int lumek_kid_whlist_func_status_set(int status);
+
+/**
+ * lumek_kid_whlist_free_res_list, _app_list, _policy_list, _netctl_list - free every node of
+ * *@list; *@list becomes NULL. A NULL @list does nothing.
+ */
+LUMEKWHLIST_PUBLIC void lumek_kid_whlist_free_res_list(KidResItem **list);
+LUMEKWHLIST_PUBLIC void lumek_kid_whlist_free_app_list(KidAppItem **list);
+LUMEKWHLIST_PUBLIC void lumek_kid_whlist_free_policy_list(KidPolicyItem **list);
+LUMEKWHLIST_PUBLIC void lumek_kid_whlist_free_netctl_list(KidNetctlItem **list);
+
+/**
+ * lumek_kid_whlist_create_kid - give the installed package @pkg_name an identity of its own
+ * under @app_name and write the new kid onto its files.
+ * @files, @count: the files to mark (kept by the caller); NULL: the package's own files.
+ *
+ * Returns: 0; -1007 for a missing name, a negative count, a NULL or over-long file, or a
+ * package that is not installed; the framework's result otherwise.
+ */
+LUMEKWHLIST_PUBLIC int32_t lumek_kid_whlist_create_kid(const char *app_name, const char *pkg_name,
+                                                       char **files, int count);
+
+/**
+ * lumek_kid_whlist_remove_kid - detach every resource of the third app @app_name and clear
+ * their files' kid; the identity itself stays.
+ * Returns: 0; -1007 for NULL or an application without a third-app kid; the framework's result.
+ */
+LUMEKWHLIST_PUBLIC int32_t lumek_kid_whlist_remove_kid(const char *app_name);
+
+/**
+ * lumek_kid_whlist_improve_kid - raise the third app @app_name to level @type (1: kid 1999,
+ * 2: kid 9999): its resources are removed, then its package's files carry the shared kid.
+ * Returns: 0 (also when the package has no files: the application is then not raised); -1007
+ * for a bad argument or an application without a third-app kid; the framework's result.
+ */
+LUMEKWHLIST_PUBLIC int32_t lumek_kid_whlist_improve_kid(int type, const char *app_name);
+
+/**
+ * lumek_kid_whlist_add_kid_policy, _update_kid_policy, _remove_kid_policy - grant (or change,
+ * or withdraw) the permission bits @perm of a subject (@sub_type: LUMEK_KID_SUBJECT_*) on the
+ * file or directory @object. An update may name a user directory that does not exist yet.
+ * Running processes of a third-app subject forget their cached decisions.
+ * Returns: 0; -1007 for a bad argument; -1021 when a kid cannot be determined; the framework's
+ * result.
+ */
+LUMEKWHLIST_PUBLIC int32_t lumek_kid_whlist_add_kid_policy(uint32_t sub_type, const char *subject,
+                                                           const char *object, uint32_t perm);
+LUMEKWHLIST_PUBLIC int32_t lumek_kid_whlist_update_kid_policy(uint32_t sub_type, const char *subject,
+                                                              const char *object, uint32_t perm);
+LUMEKWHLIST_PUBLIC int32_t lumek_kid_whlist_remove_kid_policy(uint32_t sub_type, const char *subject,
+                                                              const char *object);
+
+/**
+ * lumek_kid_whlist_load_policy_list - every policy as subject names and object paths;
+ * _by_subject: the policies of one subject (policies on kids 999 and 9999 and user directories
+ * of other owners left out).
+ * @list: receives the list (NULL first; free with lumek_kid_whlist_free_policy_list()).
+ * Returns: 0; -1007 for a bad argument; -1021 (by subject) when the subject has no kid;
+ * LUMEK_WHLIST_ERR_NO_MEMORY (nothing handed out); the framework's result.
+ */
+LUMEKWHLIST_PUBLIC int32_t lumek_kid_whlist_load_policy_list(KidPolicyItem **list);
+LUMEKWHLIST_PUBLIC int32_t lumek_kid_whlist_load_policy_list_by_subject(uint32_t sub_type,
+                                                                        const char *subject,
+                                                                        KidPolicyItem **list);
+
+/**
+ * lumek_kid_whlist_load_res_list - the file and directory resources of every kid of
+ * @kid_type (0-5); @type is accepted and has no effect. Free with
+ * lumek_kid_whlist_free_res_list(). Returns: 0; -1007; LUMEK_WHLIST_ERR_NO_MEMORY; the
+ * framework's result.
+ */
+LUMEKWHLIST_PUBLIC int32_t lumek_kid_whlist_load_res_list(uint32_t kid_type, uint32_t type,
+                                                          KidResItem **list);
+
+/**
+ * lumek_kid_whlist_get_app_or_file_kid_type - the kid type of an application's (@selector 0)
+ * or a file's (@selector 1) kid, stored in *@kid_type on success only.
+ * Returns: 0; -1007 for a bad argument; -1021 when there is no kid or it is in no type.
+ */
+LUMEKWHLIST_PUBLIC int32_t lumek_kid_whlist_get_app_or_file_kid_type(uint32_t selector, const char *name,
+                                                                     uint32_t *kid_type);
+
+/**
+ * lumek_kid_whlist_load_app_list - applications of kids 9999 to 500000; _third_app_list: of
+ * kids 10001 to 500000; the _installed_ forms keep those whose package is installed.
+ * Free with lumek_kid_whlist_free_app_list(). Returns: 0; -1007; LUMEK_WHLIST_ERR_NO_MEMORY;
+ * the framework's result.
+ */
+LUMEKWHLIST_PUBLIC int32_t lumek_kid_whlist_load_app_list(KidAppItem **list);
+LUMEKWHLIST_PUBLIC int32_t lumek_kid_whlist_load_third_app_list(KidAppItem **list);
+LUMEKWHLIST_PUBLIC int32_t lumek_kid_whlist_load_installed_app_list(KidAppItem **list);
+LUMEKWHLIST_PUBLIC int32_t lumek_kid_whlist_load_installed_third_app_list(KidAppItem **list);
+
+/**
+ * The _v2 forms: the same lists as one malloc'd array (release with free) in list order.
+ * @items, @count: set to NULL and 0 first; an empty list leaves them so.
+ * Returns: -1007 when @items or @count is NULL; LUMEK_WHLIST_ERR_NO_MEMORY (nothing handed
+ * out); otherwise the list loader's result.
+ */
+LUMEKWHLIST_PUBLIC int32_t lumek_kid_whlist_load_res_list_v2(uint32_t kid_type, uint32_t type,
+                                                             KidResEntry **items, uint32_t *count);
+LUMEKWHLIST_PUBLIC int32_t lumek_kid_whlist_load_app_list_v2(KidAppEntry **items, uint32_t *count);
+LUMEKWHLIST_PUBLIC int32_t lumek_kid_whlist_load_third_app_list_v2(KidAppEntry **items, uint32_t *count);
+LUMEKWHLIST_PUBLIC int32_t lumek_kid_whlist_load_installed_app_list_v2(KidAppEntry **items, uint32_t *count);
+LUMEKWHLIST_PUBLIC int32_t lumek_kid_whlist_load_installed_third_app_list_v2(KidAppEntry **items,
+                                                                             uint32_t *count);
+LUMEKWHLIST_PUBLIC int32_t lumek_kid_whlist_load_policy_list_v2(KidPolicyEntry **items, uint32_t *count);
+LUMEKWHLIST_PUBLIC int32_t lumek_kid_whlist_load_policy_list_by_subject_v2(uint32_t sub_type,
+                                                                           const char *subject,
+                                                                           KidPolicyEntry **items,
+                                                                           uint32_t *count);
+
 #ifdef __cplusplus
 }
 #endif

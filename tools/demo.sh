@@ -102,3 +102,37 @@ step "$ctl" pblk on
 kill "$worker"
 wait "$worker" 2>/dev/null
 rm -rf "$lists"
+
+# Application identities: two fixture packages in a private package database (bound over
+# /var/lib/dpkg in a mount namespace of their own), an identity for each, a policy between
+# them, and the viewer raised to level 1.
+"$standin" status 1
+kid=$(mktemp -d /tmp/lumek-demo-kid.XXXXXX)
+mkdir -p "$kid/dpkg/info" "$kid/viewer" "$kid/notes"
+cp /usr/bin/true "$kid/viewer/demo-viewer"
+echo "shopping list" >"$kid/notes/notes.txt"
+for p in demo-viewer demo-notes; do
+  printf 'Package: %s\nStatus: install ok installed\nMaintainer: demo\nArchitecture: all\nVersion: 1.0\nDescription: demo\n\n' "$p" >>"$kid/dpkg/status"
+done
+printf '/.\n%s\n%s\n' "$kid/viewer" "$kid/viewer/demo-viewer" >"$kid/dpkg/info/demo-viewer.list"
+printf '/.\n%s\n%s\n' "$kid/notes" "$kid/notes/notes.txt" >"$kid/dpkg/info/demo-notes.list"
+cat >"$kid/run.sh" <<KID
+mount --bind '$kid/dpkg' /var/lib/dpkg || exit 1
+step() { printf '\n\033[1m\$ %s\033[0m\n' "\$*"; "\$@"; echo "(exit status \$?)"; }
+step '$ctl' kid feature on
+step '$ctl' kid feature status
+step '$ctl' kid app create demo-viewer demo-viewer
+step '$ctl' kid app create demo-notes demo-notes
+step '$ctl' kid app create stray not-installed
+step '$ctl' kid type demo-viewer
+step '$ctl' kid type --file '$kid/notes/notes.txt'
+step '$ctl' kid policy add demo-viewer '$kid/notes/notes.txt' 3
+step '$ctl' kid policy list
+step '$ctl' kid app improve demo-viewer --level 1
+step '$ctl' kid type demo-viewer
+step '$ctl' kid policy update demo-viewer '$kid/notes/notes.txt' 1
+step '$ctl' --json kid policy list demo-viewer
+step '$standin' kids
+KID
+unshare -m bash "$kid/run.sh"
+rm -rf "$kid"

@@ -252,6 +252,31 @@ int main(int argc, char **argv) {
     ro->add_option("value", value)->required();
     ro->callback([&] { rc = lumek_standin_set_flag("ppro_readonly", value) == 0 ? 0 : 1; });
 
+    std::string kid_list;
+    auto *kids =
+        app.add_subcommand("kids", "Print the application identities, resources, policies and kid texts");
+    const std::vector<std::string> kid_lists = {"kid_info",   "kid_res",  "kid_priv",
+                                                "kid_netctl", "kid_file", "kid_pid"};
+    kids->add_option("list", kid_list, "Only this list")->check(CLI::IsMember(kid_lists));
+    kids->callback([&] {
+        for (const std::string &l : kid_lists) {
+            if (!kid_list.empty() && kid_list != l) continue;
+            int n = 0;
+            char **lines = lumek_standin_list_entries(l.c_str(), &n);
+            if (kid_list.empty()) printf("[%s]\n", l.c_str());
+            rc |= print_lines(lines, n);
+        }
+    });
+
+    int kid_pid = 0;
+    std::string kid_text;
+    auto *pidkid = app.add_subcommand("pid-kid", "Give a process a kid text (empty: none)");
+    pidkid->add_option("pid", kid_pid)->required();
+    pidkid->add_option("kid", kid_text);
+    pidkid->callback([&] {
+        rc = lumek_standin_kid_set_pid(kid_pid, kid_text.empty() ? nullptr : kid_text.c_str()) == 0 ? 0 : 1;
+    });
+
     CLI11_PARSE(app, argc, argv);
     return rc;
 }

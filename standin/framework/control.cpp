@@ -80,7 +80,9 @@ int lumek_standin_reset(void) {
                        "DELETE FROM exectl; DELETE FROM protect; DELETE FROM kmod; DELETE FROM texts;"
                        "DELETE FROM calls; DELETE FROM faults;"
                        "DELETE FROM netctl; DELETE FROM netctl_pkg; DELETE FROM ppro;"
-                       "DELETE FROM pblk; DELETE FROM kernel; DELETE FROM udeb;",
+                       "DELETE FROM pblk; DELETE FROM kernel; DELETE FROM udeb;"
+                       "DELETE FROM kid_info; DELETE FROM kid_res; DELETE FROM kid_priv;"
+                       "DELETE FROM kid_netctl; DELETE FROM kid_file; DELETE FROM kid_pid;",
                        nullptr, nullptr, nullptr) == SQLITE_OK;
         });
         std::string log = s->dir() + "/" + standin::kLogFile;

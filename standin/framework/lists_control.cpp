@@ -24,6 +24,12 @@ const ListQuery kLists[] = {
     {"pblk", "SELECT path FROM pblk ORDER BY rowid", 1},
     {"udeb", "SELECT sm, first, second FROM udeb ORDER BY rowid", 3},
     {"func_status", "SELECT func, value FROM func_status ORDER BY func", 2},
+    {"kid_info", "SELECT kid, kid_type, app_name, pkg_name FROM kid_info ORDER BY rowid", 4},
+    {"kid_res", "SELECT kid, res_type, path FROM kid_res ORDER BY rowid", 3},
+    {"kid_priv", "SELECT sub_kid, obj_kid, uid, perm FROM kid_priv ORDER BY rowid", 4},
+    {"kid_netctl", "SELECT kid, flag, path FROM kid_netctl ORDER BY rowid", 3},
+    {"kid_file", "SELECT kid, path FROM kid_file ORDER BY path", 2},
+    {"kid_pid", "SELECT pid, kid FROM kid_pid ORDER BY pid", 2},
 };
 
 char **lines_of(const char *sql, int columns, const char *bind_text, int *count) {

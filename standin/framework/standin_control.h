@@ -106,6 +106,21 @@ char **lumek_standin_list_entries(const char *list, int *count);
  * "ppro", "pblk") when not NULL. Returns a malloc'd array (NULL-terminated), or NULL. */
 char **lumek_standin_kernel_commands(const char *list, int *count);
 
+/* Application identities. lumek_standin_list_entries also knows "kid_info" ("KID TYPE APP
+ * PKG"), "kid_res" ("KID RESTYPE PATH"), "kid_priv" ("SUB OBJ UID PERM"), "kid_netctl"
+ * ("KID FLAG PATH"), "kid_file" ("KID PATH", by path) and "kid_pid" ("PID KID"); kernel
+ * command 22 shows as "kid 22 PID 4". The framework's uid support of policies is the flag
+ * "kid_uid_support" (1 unless set otherwise). None of these calls is logged. */
+/* The kid text of @path (keyed like lumek_kid_set keys it): malloc'd, or NULL when none. */
+char *lumek_standin_kid_of(const char *path);
+/* Sets the kid text of @path, or of the process @pid; NULL removes it. Returns 0 or -1. */
+int lumek_standin_kid_set_path(const char *path, const char *kid_text);
+int lumek_standin_kid_set_pid(int pid, const char *kid_text);
+/* Stores an identity record as the framework's create call would. Returns 0 or -1. */
+int lumek_standin_kid_add_info(uint32_t kid, const char *app_name, const char *pkg_name, uint32_t kid_type);
+/* Stores a policy record as the framework's create call would. Returns 0 or -1. */
+int lumek_standin_kid_add_policy(uint32_t sub_kid, uint32_t obj_kid, uint32_t uid, uint32_t perm);
+
 /* Frees an array from the calls above: each text, then the array. */
 void lumek_standin_free_lines(char **lines, int count);
 

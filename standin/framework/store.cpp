@@ -82,7 +82,21 @@ const char kSchema[] =
     "CREATE TABLE IF NOT EXISTS kernel(seq INTEGER PRIMARY KEY AUTOINCREMENT, list TEXT NOT NULL,"
     "  command INTEGER NOT NULL, data TEXT NOT NULL, value INTEGER NOT NULL);"
     "CREATE TABLE IF NOT EXISTS udeb(sm INTEGER NOT NULL, first INTEGER NOT NULL,"
-    "  second INTEGER NOT NULL, PRIMARY KEY(sm, first, second));";
+    "  second INTEGER NOT NULL, PRIMARY KEY(sm, first, second));"
+    // Application identities: records, resources (one kid per path), policies, network
+    // control, and the kid texts of files and processes.
+    "CREATE TABLE IF NOT EXISTS kid_info(kid INTEGER NOT NULL, app_name TEXT NOT NULL,"
+    "  pkg_name TEXT NOT NULL, kid_type INTEGER NOT NULL, PRIMARY KEY(kid, app_name));"
+    "CREATE TABLE IF NOT EXISTS kid_res(path TEXT PRIMARY KEY, kid INTEGER NOT NULL,"
+    "  res_type INTEGER NOT NULL, app_name TEXT NOT NULL);"
+    "CREATE INDEX IF NOT EXISTS kid_res_kid ON kid_res(kid);"
+    "CREATE TABLE IF NOT EXISTS kid_priv(sub_kid INTEGER NOT NULL, obj_kid INTEGER NOT NULL,"
+    "  uid INTEGER NOT NULL, perm INTEGER NOT NULL, reserved INTEGER NOT NULL,"
+    "  PRIMARY KEY(sub_kid, obj_kid, uid));"
+    "CREATE TABLE IF NOT EXISTS kid_netctl(kid INTEGER NOT NULL, flag INTEGER NOT NULL,"
+    "  path TEXT NOT NULL, PRIMARY KEY(kid, path));"
+    "CREATE TABLE IF NOT EXISTS kid_file(path TEXT PRIMARY KEY, kid TEXT NOT NULL);"
+    "CREATE TABLE IF NOT EXISTS kid_pid(pid INTEGER PRIMARY KEY, kid TEXT NOT NULL);";
 
 }  // namespace
 

@@ -52,6 +52,16 @@ int main(void) {
         failures++;
     }
 
+    /* kid: a _v2 array call refuses a NULL count without a framework call. */
+    {
+        KidPolicyEntry *items = NULL;
+        if (lumek_kid_whlist_load_policy_list_v2(&items, NULL) != LUMEK_WHLIST_ERR_INVALID_ARG ||
+            items != NULL || sizeof(KidPolicyItem) != 8208) {
+            fprintf(stderr, "kid: NULL count not refused or KidPolicyItem not 8208 bytes\n");
+            failures++;
+        }
+    }
+
     if (sizeof(ProcessInfo) != 6472) {
         fprintf(stderr, "ProcessInfo is %zu bytes\n", sizeof(ProcessInfo));
         failures++;

@@ -1,0 +1,109 @@
+// What the package manager knows: the files of one package (dpkg-query, run without a shell)
+// and the installed packages (the dpkg status file).
+#include <stdio.h>
+
+#include <algorithm>
+
+#include "common/spawn.h"
+#include "kid/kid_internal.h"
+
+namespace lumek::kid {
+
+namespace {
+constexpr size_t kMaxPackageName = 254;
+constexpr size_t kMaxListedPath = 4095;
+constexpr const char kPackagePrefix[] = "Package: ";
+constexpr const char kStatusPrefix[] = "Status: ";
+constexpr const char *const kInstalledStatuses[] = {"Status: install ok installed",
+                                                    "Status: hold ok installed"};
+
+bool starts_with(const std::string &s, const char *prefix) {
+    return s.compare(0, strlen(prefix), prefix) == 0;
+}
+
+// One whole line without its newline; false at the end of the file.
+bool read_line(FILE *f, std::string &line) {
+    char *buf = nullptr;
+    size_t cap = 0;
+    ssize_t n = getline(&buf, &cap, f);
+    MallocPtr owned(buf);
+    if (n < 0) return false;
+    line.assign(buf, static_cast<size_t>(n));
+    if (!line.empty() && line.back() == '\n') line.pop_back();
+    return true;
+}
+}  // namespace
+
+bool is_valid_package_name(const char *name) {
+    if (!name || !*name || *name == '-') return false;
+    size_t n = strnlen(name, kMaxPackageName + 1);
+    if (n > kMaxPackageName) return false;
+    return std::all_of(name, name + n, [](char c) {
+        return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') ||
+               strchr(".+:~-", c) != nullptr;
+    });
+}
+
+std::optional<std::vector<std::string>> get_file_list_of_pkg(const char *pkg) {
+    // A text that cannot be a package name never reaches the tool.
+    if (!is_valid_package_name(pkg)) return std::nullopt;
+    KID_LOG("get_file_list_of_pkg", "command = %s",
+            ("dpkg-query -L " + std::string(pkg) + " 2>/dev/null").c_str());
+    SpawnOptions opts;
+    opts.search_path = true;
+    opts.capture_stdout = true;
+    opts.stderr_to_null = true;
+    SpawnResult res = run_command({kDpkgQuery, "-L", pkg}, opts);
+    if (!res.ran) return std::nullopt;
+
+    std::vector<std::string> files;
+    size_t pos = 0;
+    while (pos < res.out.size()) {
+        size_t end = res.out.find('\n', pos);
+        if (end == std::string::npos) end = res.out.size();
+        std::string line = res.out.substr(pos, end - pos);
+        pos = end + 1;
+        if (line.empty() || line.size() > kMaxListedPath) continue;
+        const char *p = line.c_str();
+        if (path_is_exist(p) < 0 || path_is_dir(p) != 0 || path_is_link(p) != 0) continue;
+        files.push_back(std::move(line));
+    }
+    if (files.empty()) return std::nullopt;
+    return files;
+}
+
+std::optional<std::vector<std::string>> get_installed_pkg_list() {
+    FilePtr f(fopen(kDpkgStatus, "re"));
+    if (!f) return std::nullopt;
+    std::vector<std::string> names;
+    std::string line, field;
+    bool more = read_line(f.get(), line);
+    while (more) {
+        if (!starts_with(line, kPackagePrefix)) {
+            more = read_line(f.get(), line);
+            continue;
+        }
+        std::string name = line.substr(strlen(kPackagePrefix));
+        // Each stanza starts with no status: one that ends without a line must not inherit
+        // the previous stanza's.
+        field.clear();
+        while (read_line(f.get(), field)) {
+            if (starts_with(field, kStatusPrefix) || field.empty()) break;
+        }
+        for (const char *status : kInstalledStatuses) {
+            if (starts_with(field, status)) {
+                names.push_back(name);
+                break;
+            }
+        }
+        more = read_line(f.get(), line);
+    }
+    if (names.empty()) return std::nullopt;
+    return names;
+}
+
+bool is_in_str_list(const std::vector<std::string> &list, const char *text) {
+    return text && std::find(list.begin(), list.end(), text) != list.end();
+}
+
+}  // namespace lumek::kid

@@ -1,0 +1,89 @@
+// The kid family's helpers on their own: package names, user directories and the choice of
+// a privacy kid against the stand-in's resource store.
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "kid/kid_internal.h"
+#include "scratch.h"
+#include "standin_control.h"
+#include "standin_state.h"
+
+namespace kid = lumek::kid;
+
+namespace {
+
+TEST(KidHelpers, PackageNamesThatNeverReachTheTool) {
+    const std::pair<std::string, bool> cases[] = {
+        {"bash", true},
+        {"libc6:amd64", true},
+        {"g++-12", true},
+        {"a.b~c+d", true},
+        {"", false},
+        {"-L", false},
+        {"--admindir=x", false},
+        {"a b", false},
+        {"x;touch p", false},
+        {"$(id)", false},
+        {"a/b", false},
+        {"a\nb", false},
+        {std::string(254, 'a'), true},
+        {std::string(255, 'a'), false},
+    };
+    for (const auto &[name, valid] : cases) {
+        SCOPED_TRACE(name);
+        EXPECT_EQ(kid::is_valid_package_name(name.c_str()), valid);
+    }
+    EXPECT_FALSE(kid::is_valid_package_name(nullptr));
+    lumek_test::ScratchDir scratch;
+    EXPECT_FALSE(kid::get_file_list_of_pkg("x;touch p"));
+    EXPECT_EQ(lumek_test::log_lines(), std::vector<std::string>{});  // not even the command line
+}
+
+TEST(KidHelpers, UserResourceDirectories) {
+    lumek_test::ScratchDir scratch;
+    const std::pair<const char *, int> cases[] = {
+        {"/home/nobody-here/new", 1},
+        {"/root/new-dir", 1},
+        {"/home/nobody-here", 0},
+        {"/root/a/b", 0},
+        {"/root/..", 0},
+        {"/home/nobody-here/..", 0},
+        {"/home/nobody-here/.", 0},
+        {"/home/../etc", 0},
+        {"/etc/x", 0},
+        {"relative/x", 0},
+    };
+    for (const auto &[path, want] : cases) {
+        SCOPED_TRACE(path);
+        EXPECT_EQ(kid::is_user_res_dir(path), want);
+    }
+    EXPECT_EQ(kid::is_user_res_dir(nullptr), -1);
+    EXPECT_EQ(kid::get_user_res_kid(nullptr), -1);
+    EXPECT_EQ(kid::get_user_res_kid("/etc/y"), 999);
+}
+
+TEST(KidHelpers, PrivacyKidChoice) {
+    lumek_test::ScratchDir scratch;
+    // Kids 1 to 998 all hold a directory of another home.
+    std::vector<std::string> paths;
+    for (int k = 1; k <= 998; ++k) paths.push_back("/home/u" + std::to_string(k) + "/d");
+    for (int k = 1; k <= 998; ++k) {
+        char *one[] = {paths[k - 1].data()};
+        ASSERT_EQ(lumek_kid_add_kid_res_list(k, 2, one, 1), 0);
+    }
+    const char *mine = "/home/alice/private";
+    lumek_standin_set_flag("kid_uid_support", 0);
+    EXPECT_EQ(kid::apply_kid_for_user_res(mine), 999);  // none free
+    lumek_standin_set_flag("kid_uid_support", 1);
+    EXPECT_EQ(kid::apply_kid_for_user_res(mine), 1);          // other users' kids may be shared
+    EXPECT_EQ(kid::apply_kid_for_user_res("/home/u7/d"), 7);  // already registered
+    EXPECT_EQ(lumek_standin_call_count("lumek_kid_privilege_is_support_uid"), 2);  // once per choice
+
+    lumek_test::fault("lumek_kid_load_kid_res_list_by_kid_range", -1);
+    EXPECT_EQ(kid::apply_kid_for_user_res(mine), -2);
+    EXPECT_EQ(lumek_test::log_lines().back(), "2|0|apply_kid_for_user_res|466");
+}
+
+}  // namespace
