@@ -34,13 +34,13 @@ Source entry_from_file(const char *path, int32_t status, lumek::MallocPtr &label
     int32_t exectl = lumek_whlist_parse_exectl_type(name);
     if (exectl == LUMEK_EXECTL_UNKNOWN) return Source::Nothing;
     int32_t type = parse_file_type(path);
-    // A file the framework cannot classify has no type name to record.
-    if (type < LUMEK_OBJ_PROGRAM || type > LUMEK_OBJ_LINK) return Source::Nothing;
     hash.reset(lumek_memdb_whlist_calc_md5_for_file(path));
     if (!hash) {
         RTDB_LOG(kFnStatus, kMsgGetHash, path, strerror(errno));
         return Source::Nothing;
     }
+    // A file the framework cannot classify has no type name to record.
+    if (type < LUMEK_OBJ_PROGRAM || type > LUMEK_OBJ_LINK) return Source::Nothing;
     entry = WhlistObjectEntry{const_cast<char *>(path), hash.get(), type, exectl, 0, 0, status};
     return Source::Record;
 }
