@@ -261,7 +261,8 @@ int main(int argc, char **argv) {
     memdb->callback([&] {
         if (memdb_key == 0) {
             int n = 0;
-            rc = print_lines(lumek_standin_memdb_databases(&n), n);
+            char **lines = lumek_standin_memdb_databases(&n);
+            rc = print_lines(lines, n);
             return;
         }
         int n = 0;
