@@ -108,6 +108,30 @@ class Query {
     MemdbQuery q_;
 };
 
+// The framework's type number of each stored type name, asked once per name and load: a
+// load of 100k records names only a handful of types.
+class TypeMemo {
+  public:
+    int32_t type_of(const char *name) noexcept;
+
+  private:
+    static constexpr int kSlots = 8;
+    char names_[kSlots][16];
+    int32_t types_[kSlots];
+    int used_ = 0;
+};
+
+// parse_memdb_record_to_object_list with the list head typed, and the type names resolved
+// through @memo when it is not NULL.
+int parse_label_record(const MemdbRecord *record, WhlistObject **list, TypeMemo *memo) noexcept;
+
+// The loads' retrieval callback: user data is a LoadSink.
+struct LoadSink {
+    WhlistObject **head;
+    TypeMemo memo;
+};
+int collect_label_record(const MemdbRecord *record, void *sink) noexcept;
+
 // Retrieves the label records of @query from the rtdb into *@out (prepended): 0, -2 no
 // connection, -3 retrieval failed, each logged under @fn.
 int32_t load_query(const char *fn, const Query &query, WhlistObject **out) noexcept;

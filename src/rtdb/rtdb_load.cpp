@@ -14,7 +14,8 @@ int32_t load_query(const char *fn, const Query &query, WhlistObject **out) noexc
         RTDB_LOG(fn, kMsgConnect, strerror(errno));
         return -2;
     }
-    if (lumek_memdb_retrive(db.get(), parse_memdb_record_to_object_list, out, query.get()) != 0) {
+    LoadSink sink{out, {}};
+    if (lumek_memdb_retrive(db.get(), collect_label_record, &sink, query.get()) != 0) {
         RTDB_LOG(fn, kMsgRetrieve, strerror(errno));
         return -3;
     }

@@ -150,8 +150,21 @@ void free_memdb_record_values(MemdbRecord *record) noexcept {
     }
 }
 
-int parse_memdb_record_to_object_list(const MemdbRecord *record, void *head) noexcept {
-    if (!record || !head) return -1;
+namespace lumek::rtdb {
+
+int32_t TypeMemo::type_of(const char *name) noexcept {
+    for (int i = 0; i < used_; ++i)
+        if (strcmp(names_[i], name) == 0) return types_[i];
+    int32_t t = trans_type_str_2_type(name);
+    if (used_ < kSlots && strlen(name) < sizeof names_[0]) {
+        strcpy(names_[used_], name);
+        types_[used_++] = t;
+    }
+    return t;
+}
+
+int parse_label_record(const MemdbRecord *record, WhlistObject **list, TypeMemo *memo) noexcept {
+    if (!record || !list) return -1;
     const MemdbRecord &r = *record;
     // The memdb is shared with every other process: check each value's kind, not only the
     // count, before reading it.
@@ -175,13 +188,24 @@ int parse_memdb_record_to_object_list(const MemdbRecord *record, void *head) noe
         RTDB_LOG(kFnParse, kMsgParseAlloc, strerror(errno));
         return -3;
     }
+    const char *type = text_at(r, kColType);
     obj->exectl_type = lumek_whlist_parse_exectl_type(text_at(r, kColLabel));
-    obj->obj_type = trans_type_str_2_type(text_at(r, kColType));
+    obj->obj_type = memo ? memo->type_of(type) : trans_type_str_2_type(type);
     obj->extra2 = int_at(r, kColStatus);
-    auto **list = static_cast<WhlistObject **>(head);
     obj->next = *list;
     *list = obj;
     return 0;
+}
+
+int collect_label_record(const MemdbRecord *record, void *sink) noexcept {
+    auto *s = static_cast<LoadSink *>(sink);
+    return s ? parse_label_record(record, s->head, &s->memo) : -1;
+}
+
+}  // namespace lumek::rtdb
+
+int parse_memdb_record_to_object_list(const MemdbRecord *record, void *head) noexcept {
+    return parse_label_record(record, static_cast<WhlistObject **>(head), nullptr);
 }
 
 int parse_memdb_record_to_sync_time(const MemdbRecord *record, void *out) noexcept {
