@@ -250,6 +250,118 @@ LUMEKWHLIST_PUBLIC int32_t lumek_whlist_update_rmmodpro(int32_t flag, const char
 LUMEKWHLIST_PUBLIC int32_t lumek_whlist_update_rmmodpro_sm(int32_t flag, const char *name);
 
 /* ------------------------------------------------------------------------------------------
+ * Runtime label database (rtdb): a copy of the whitelist's exectl labels in the framework's
+ * memory database, shared by every process. Failures are small negative results and a line
+ * in the framework log (the last-error buffer is not used). Lists hold the records in the
+ * reverse of the order the memory database delivered them; free them with
+ * lumek_whlist_objects_free(), also after a failure (objects built so far stay in *@out).
+ * ------------------------------------------------------------------------------------------ */
+
+/* The entry fields of a WhlistObject (everything but next), 40 bytes, passed by value. */
+typedef struct WhlistObjectEntry {
+    char *path;
+    char *hash; /* for files the library hashes: 32 upper-case hex digits of the MD5 */
+    int32_t obj_type;
+    int32_t exectl_type;
+    int32_t writable; /* not recorded: reads back as 0 */
+    int32_t extra1;   /* not recorded: reads back as 0 */
+    int32_t extra2;   /* the status */
+} WhlistObjectEntry;
+
+/**
+ * lumek_memdb_whlist_create - create the rtdb from the daemon's whole whitelist.
+ * Without a system bus the whitelist loads empty and an empty rtdb is created.
+ *
+ * Returns: 0 (records or indexes that failed are only logged); -1 the whitelist could not
+ * be loaded (nothing created); -2 the database could not be created (the stand-in refuses
+ * an existing one: delete it first).
+ */
+LUMEKWHLIST_PUBLIC int32_t lumek_memdb_whlist_create(void);
+
+/** lumek_memdb_whlist_delete - delete the rtdb. Returns: 0, or -1. */
+LUMEKWHLIST_PUBLIC int32_t lumek_memdb_whlist_delete(void);
+
+/**
+ * lumek_memdb_whlist_exectl_add - replace the label record of @entry.path, stamped with the
+ * current time.
+ * @entry: path and hash not NULL, obj_type 0-5, exectl_type 0-6.
+ *
+ * Returns: 0; -1 no rtdb; -2 the old record could not be deleted; -3 the entry is not valid
+ * (the old record stays) or the new record could not be stored (the path has none then).
+ */
+LUMEKWHLIST_PUBLIC int32_t lumek_memdb_whlist_exectl_add(WhlistObjectEntry entry);
+
+/**
+ * lumek_memdb_whlist_exectl_remove - delete every label record of @path.
+ * Returns: 0 (also when there was none); -1 NULL path or no rtdb; -2 delete failed.
+ */
+LUMEKWHLIST_PUBLIC int32_t lumek_memdb_whlist_exectl_remove(const char *path);
+
+/**
+ * lumek_memdb_whlist_exectl_load - label records matching every given filter.
+ * @path, @type (object type text), @label (label text), @hash: exact texts, NULL for any.
+ * @status: the status, -1 for any.
+ * @out: receives the new list (set to NULL first).
+ *
+ * Returns: 0; -1 @out NULL; -2 no rtdb; -3 retrieval failed.
+ */
+LUMEKWHLIST_PUBLIC int32_t lumek_memdb_whlist_exectl_load(const char *path, const char *type,
+                                                          const char *label, const char *hash, int32_t status,
+                                                          WhlistObject **out);
+
+/** lumek_memdb_whlist_exectl_load_special - label records whose label is "vordsw",
+ * "trusted", "parent" or "script". Results as lumek_memdb_whlist_exectl_load(). */
+LUMEKWHLIST_PUBLIC int32_t lumek_memdb_whlist_exectl_load_special(WhlistObject **out);
+
+/** lumek_memdb_whlist_exectl_load_after_time - label records written after @time (seconds
+ * since the Epoch). Results as lumek_memdb_whlist_exectl_load(). */
+LUMEKWHLIST_PUBLIC int32_t lumek_memdb_whlist_exectl_load_after_time(int32_t time, WhlistObject **out);
+
+/**
+ * lumek_memdb_whlist_exectl_load_by_daemon - the filters of lumek_memdb_whlist_exectl_load()
+ * answered by the whitelist daemon's "lumek_memdb_whlist_exectl_load"; the rtdb is not read.
+ * Objects keep the daemon's writable and extra1.
+ *
+ * Returns: 0 (also without a system bus: empty list); -1 @out NULL; the daemon call's code
+ * (-1001 to -1011); -3 an object could not be built.
+ */
+LUMEKWHLIST_PUBLIC int32_t lumek_memdb_whlist_exectl_load_by_daemon(const char *path, const char *type,
+                                                                    const char *label, const char *hash,
+                                                                    int32_t status, WhlistObject **out);
+
+/**
+ * lumek_memdb_whlist_exectl_get_lasted_sync_time - the time last stored with
+ * lumek_memdb_whlist_exectl_update_lasted_sync_time().
+ * Returns: the time, 0 when none was stored; -2 no rtdb; -3 retrieval failed.
+ */
+LUMEKWHLIST_PUBLIC int32_t lumek_memdb_whlist_exectl_get_lasted_sync_time(void);
+
+/**
+ * lumek_memdb_whlist_exectl_update_lasted_sync_time - replace the stored sync time.
+ * Returns: 0; -1 no rtdb; -2 the old one could not be deleted; -3 the new one not stored.
+ */
+LUMEKWHLIST_PUBLIC int32_t lumek_memdb_whlist_exectl_update_lasted_sync_time(int32_t time);
+
+/**
+ * lumek_memdb_whlist_exectl_update_status - set the status of @path's label record,
+ * stamping it with the current time and folding duplicates into one. Without a record, one
+ * is made from the file when it exists, can be classified and hashed, and carries a label
+ * other than "unknown"; otherwise nothing changes.
+ *
+ * Returns: 0 (also when there was nothing to record); -1 NULL path or the old records could
+ * not be deleted; -2 no rtdb, a stored record that cannot be rewritten, or the new record
+ * could not be stored.
+ */
+LUMEKWHLIST_PUBLIC int32_t lumek_memdb_whlist_exectl_update_status(const char *path, int32_t status);
+
+/**
+ * lumek_memdb_whlist_calc_md5_for_file - MD5 of a regular file's contents.
+ * Returns: 32 upper-case hex digits (malloc'd: free()), or NULL for NULL, a path that is not
+ * a regular file, a file that cannot be opened, or a read error.
+ */
+LUMEKWHLIST_PUBLIC char *lumek_memdb_whlist_calc_md5_for_file(const char *path);
+
+/* ------------------------------------------------------------------------------------------
  * Process snapshot.
  * ------------------------------------------------------------------------------------------ */
 

@@ -136,3 +136,17 @@ step '$standin' kids
 KID
 unshare -m bash "$kid/run.sh"
 rm -rf "$kid"
+# The runtime label database: created from the daemon's whitelist (the files labelled above),
+# read back with filters, a status refresh, and the drift check before and after a change.
+step "$ctl" rtdb create
+step "$ctl" rtdb load --label trusted
+step "$ctl" rtdb special
+step "$ctl" rtdb status /usr/bin/ls 1
+step "$ctl" rtdb sync set 1700000000
+step "$ctl" rtdb sync get
+step "$standin" memdb
+step "$ctl" rtdb check
+"$standin" label /usr/bin/env --set trusted
+step "$ctl" rtdb check
+step "$ctl" --json rtdb check
+step "$ctl" rtdb delete

@@ -44,6 +44,7 @@ inline constexpr const char kMsgBadLine[] = "%s:%d: expected LABEL<tab>PROTECTIO
 inline constexpr const char kMsgCannotWrite[] = "%s: cannot write: %s";
 inline constexpr const char kMsgNewlineInPath[] = "%s: a path holding a newline cannot be exported";
 inline constexpr const char kMsgStore[] = "the stand-in's state cannot be read or written";
+inline constexpr const char kMsgNoRtdb[] = "there is no runtime label database%s%s";
 
 // Key of the bgset text in the stand-in's named texts.
 inline constexpr const char kBgsetKey[] = "bgset";
@@ -122,6 +123,12 @@ std::vector<std::string> protected_modules(bool sm);
 bool store_bgset(const char *text);
 // Records an imported label and protection text ("" leaves that one alone).
 bool import_entry(const std::string &path, const std::string &label, const std::string &protect);
+
+// The label records of the runtime label database (memdb key 10000) as floating
+// "(sssssii)" entries, in the order they were stored: path, hash, type and label texts, the
+// stand-in's protection text, 1 when the file exists, the status. Records of another shape
+// are left out. False when there is no such database.
+bool rtdb_entries(std::vector<GVariant *> *out);
 
 // True for the name of a method of the whitelist interface.
 bool is_whlist_method(const char *name);

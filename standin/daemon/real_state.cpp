@@ -4,6 +4,7 @@
 #include <errno.h>
 #include <fcntl.h>
 #include <stdio.h>
+#include <stdlib.h>
 #include <string.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -88,6 +89,28 @@ std::vector<std::string> protected_modules(bool sm) {
         if (g_utf8_validate(names[i], -1, nullptr)) out.emplace_back(names[i]);
     lumek_standin_free_lines(names, n);
     return out;
+}
+
+bool rtdb_entries(std::vector<GVariant *> *out) {
+    constexpr int kRtdbKey = 10000, kLabelColumns = 7, kInt = 3, kText = 5;
+    int n = 0;
+    LumekStandinMemdbRecord *recs = lumek_standin_memdb_records(kRtdbKey, &n);
+    if (!recs) return false;
+    for (int i = 0; i < n; ++i) {
+        const LumekStandinMemdbRecord &r = recs[i];
+        const int want[kLabelColumns] = {kInt, kText, kText, kText, kInt, kText, kInt};
+        bool shaped = r.count == kLabelColumns && r.number[0] == 0;
+        for (int c = 0; shaped && c < kLabelColumns; ++c) shaped = r.type[c] == want[c];
+        for (int c : {1, 2, 3, 5}) shaped = shaped && g_utf8_validate(r.text[c], -1, nullptr);
+        if (!shaped) continue;
+        char *protect = lumek_standin_protection(r.text[1], 0);
+        out->push_back(g_variant_new("(sssssii)", r.text[1], r.text[5], r.text[3], r.text[2],
+                                     protect ? protect : "", access(r.text[1], F_OK) == 0 ? 1 : 0,
+                                     r.number[4]));
+        free(protect);
+    }
+    lumek_standin_memdb_free_records(recs, n);
+    return true;
 }
 
 bool store_bgset(const char *text) {

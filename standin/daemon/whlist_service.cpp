@@ -14,6 +14,8 @@
 //             empty); import applies the labels for selector 0, the protection texts for 1,
 //             both otherwise; export writes the entries the selector chooses. Both answer the
 //             number of entries; a file import cannot read is an invalid argument.
+// "lumek_memdb_whlist_exectl_load" answers the runtime label database's records (the
+// framework stand-in's memdb), unfiltered, or DATABASE.ERR when there is none.
 // The _sm methods use the stand-in's _sm protection store and module set. Entries carry
 // the file's MD5 as hash, 1 as first integer when the file exists, and status 0.
 #include <errno.h>
@@ -301,6 +303,18 @@ Answer bgset_unset(State &, const char *, GVariant *) {
     return int_reply(0);
 }
 
+// The runtime label database as the framework's memdb holds it, whole: callers filter.
+Answer memdb_load(State &st, const char *method, GVariant *) {
+    if (st.entries_for(method)) return entry_list(st, method, Selection());
+    std::vector<GVariant *> entries;
+    if (!rtdb_entries(&entries)) return error_of(kErrDatabase, kMsgNoRtdb, "", "");
+    GVariantBuilder b;
+    g_variant_builder_init(&b, G_VARIANT_TYPE("a(sssssii)"));
+    for (GVariant *e : entries) g_variant_builder_add_value(&b, e);
+    GVariant *arr = g_variant_builder_end(&b);
+    return reply_of(g_variant_new_tuple(&arr, 1));
+}
+
 // The package-manager commands have nothing to act on in the stand-in.
 Answer zero(State &, const char *, GVariant *) {
     return int_reply(0);
@@ -328,7 +342,7 @@ constexpr Method kMethods[] = {
     {"lumek_kmod_whlist_load_sm", kmod_load},
     {"lumek_bgset_set", bgset_set},
     {"lumek_bgset_unset", bgset_unset},
-    {"lumek_memdb_whlist_exectl_load", load_all},
+    {"lumek_memdb_whlist_exectl_load", memdb_load},
 };
 
 }  // namespace

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "standin_control.h"
+#include "memdb_internal.h"
 #include "standin_internal.h"
 
 using standin::Session;
@@ -83,7 +84,8 @@ int lumek_standin_reset(void) {
                        "DELETE FROM pblk; DELETE FROM kernel; DELETE FROM udeb;"
                        "DELETE FROM kid_info; DELETE FROM kid_res; DELETE FROM kid_priv;"
                        "DELETE FROM kid_netctl; DELETE FROM kid_file; DELETE FROM kid_pid;",
-                       nullptr, nullptr, nullptr) == SQLITE_OK;
+                       nullptr, nullptr, nullptr) == SQLITE_OK &&
+                   standin::memdb_reset(*s);
         });
         std::string log = s->dir() + "/" + standin::kLogFile;
         int fd = open(log.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);

@@ -120,6 +120,25 @@ int lumek_standin_kid_set_pid(int pid, const char *kid_text);
 int lumek_standin_kid_add_info(uint32_t kid, const char *app_name, const char *pkg_name, uint32_t kid_type);
 /* Stores a policy record as the framework's create call would. Returns 0 or -1. */
 int lumek_standin_kid_add_policy(uint32_t sub_kid, uint32_t obj_kid, uint32_t uid, uint32_t perm);
+/* memdb: the framework's runtime memory database. One record as the control calls see it. */
+typedef struct LumekStandinMemdbRecord {
+    int count;          /* values in use, 0 to 16 */
+    int type[16];       /* 3: integer, 5: text */
+    int32_t number[16]; /* the value of an integer */
+    char *text[16];     /* the value of a text (malloc'd); NULL for an integer */
+} LumekStandinMemdbRecord;
+
+/* The memdb's databases by key, as lines "KEY SIZE RECORDS INDEXED" (INDEXED: the indexed
+ * column numbers joined by ",", or "-"). Returns a malloc'd array (NULL-terminated), or NULL. */
+char **lumek_standin_memdb_databases(int *count);
+/* The records of database @key in the order they were stored. Returns a malloc'd array
+ * (free with lumek_standin_memdb_free_records) and its length in @count; NULL when the
+ * database does not exist or the store cannot be read. */
+LumekStandinMemdbRecord *lumek_standin_memdb_records(int key, int *count);
+void lumek_standin_memdb_free_records(LumekStandinMemdbRecord *records, int count);
+/* Stores @record in database @key as lumek_memdb_create_record does, without a call-log
+ * entry (fixtures: duplicates, records of a foreign shape). Returns 0 or -1. */
+int lumek_standin_memdb_insert(int key, const LumekStandinMemdbRecord *record);
 
 /* Frees an array from the calls above: each text, then the array. */
 void lumek_standin_free_lines(char **lines, int count);

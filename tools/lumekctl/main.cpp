@@ -46,6 +46,7 @@ int run(int argc, char **argv) {
     lumekctl::add_list_commands(app, opts);
     lumekctl::add_udeb_commands(app, opts);
     lumekctl::add_kid_commands(app, opts);
+    lumekctl::add_rtdb_commands(app, opts);
 
     CLI11_PARSE(app, argc, argv);
     std::cout.flush();

@@ -1,0 +1,205 @@
+// lumekctl rtdb create|delete|add|remove|load|special|after|sync|status: the runtime label
+// database, with tables for people and --json for programs. The rtdb family reports through
+// the framework log only, so failures here name the result code.
+#include <stdint.h>
+#include <stdio.h>
+#include <stdlib.h>
+
+#include <iostream>
+#include <memory>
+#include <string>
+
+#include "commands.h"
+#include "lumekwhlist.h"
+#include "rtdb_views.h"
+
+namespace lumekctl {
+
+namespace {
+
+constexpr const char kSeeLog[] = " (the framework log says why)";
+
+bool failed(const std::string &what, int32_t rc) {
+    if (rc == 0) return false;
+    fail(what, "result " + std::to_string(rc) + kSeeLog);
+    return true;
+}
+
+void print_records(const Options &opts, WhlistObject *list) {
+    nlohmann::json arr = nlohmann::json::array();
+    for (const WhlistObject *e = list; e; e = e->next)
+        arr.push_back({{"path", e->path ? e->path : ""},
+                       {"hash", e->hash ? e->hash : ""},
+                       {"type", type_name(e->obj_type)},
+                       {"label", label_name(e->exectl_type)},
+                       {"status", e->extra2}});
+    lumek_whlist_objects_free(&list);
+    if (opts.json) {
+        print_json(arr);
+        return;
+    }
+    if (arr.empty()) {
+        std::cout << "no records\n";
+        return;
+    }
+    printf("%-8s %-9s %6s  %-32s  %s\n", "TYPE", "LABEL", "STATUS", "HASH", "PATH");
+    for (const auto &j : arr)
+        printf("%-8s %-9s %6d  %-32s  %s\n", j["type"].get<std::string>().c_str(),
+               j["label"].get<std::string>().c_str(), j["status"].get<int>(),
+               j["hash"].get<std::string>().c_str(), j["path"].get<std::string>().c_str());
+}
+
+void print_done(const Options &opts, const char *what) {
+    if (opts.json)
+        print_json({{"result", 0}});
+    else
+        std::cout << what << '\n';
+}
+
+struct Filters {
+    std::string path, type, label, hash;
+    int32_t status = -1;
+    bool daemon = false;
+};
+
+const char *opt(const CLI::Option *o, const std::string &v) {
+    return o->count() ? v.c_str() : nullptr;
+}
+
+int32_t number_of(const char *const *table, int n, const std::string &name) {
+    for (int i = 0; i < n; ++i)
+        if (name == table[i]) return i;
+    return -1;
+}
+
+void add_load(CLI::App &rtdb, const Options &opts) {
+    auto f = std::make_shared<Filters>();
+    auto *load = rtdb.add_subcommand("load", "List label records matching every given filter");
+    auto *p = load->add_option("--path", f->path, "Exact path");
+    auto *t =
+        load->add_option("--type", f->type, "Object type: program, library, script, kmodule, other, link");
+    auto *l =
+        load->add_option("--label", f->label, "Label: verified, original, vordsw, trusted, unknown, ...");
+    auto *h = load->add_option("--hash", f->hash, "Exact hash");
+    load->add_option("--status", f->status, "Status (-1: any)");
+    load->add_flag("--daemon", f->daemon, "Ask the whitelist daemon instead of reading the rtdb");
+    load->callback([&opts, f, p, t, l, h] {
+        WhlistObject *list = nullptr;
+        auto fn = f->daemon ? lumek_memdb_whlist_exectl_load_by_daemon : lumek_memdb_whlist_exectl_load;
+        int32_t rc =
+            fn(opt(p, f->path), opt(t, f->type), opt(l, f->label), opt(h, f->hash), f->status, &list);
+        if (failed("rtdb load", rc)) {
+            lumek_whlist_objects_free(&list);
+            return;
+        }
+        print_records(opts, list);
+    });
+
+    auto *special = rtdb.add_subcommand("special", "List records labelled vordsw, trusted, parent or script");
+    special->callback([&opts] {
+        WhlistObject *list = nullptr;
+        if (!failed("rtdb special", lumek_memdb_whlist_exectl_load_special(&list)))
+            print_records(opts, list);
+        else
+            lumek_whlist_objects_free(&list);
+    });
+
+    auto time = std::make_shared<int32_t>(0);
+    auto *after = rtdb.add_subcommand("after", "List records written after TIME (seconds since the Epoch)");
+    after->add_option("TIME", *time)->required();
+    after->callback([&opts, time] {
+        WhlistObject *list = nullptr;
+        if (!failed("rtdb after", lumek_memdb_whlist_exectl_load_after_time(*time, &list)))
+            print_records(opts, list);
+        else
+            lumek_whlist_objects_free(&list);
+    });
+}
+
+void add_writers(CLI::App &rtdb, const Options &opts) {
+    rtdb.add_subcommand("create", "Create the rtdb from the daemon's whole whitelist")->callback([&opts] {
+        if (!failed("rtdb create", lumek_memdb_whlist_create())) print_done(opts, "rtdb created");
+    });
+    rtdb.add_subcommand("delete", "Delete the rtdb")->callback([&opts] {
+        if (!failed("rtdb delete", lumek_memdb_whlist_delete())) print_done(opts, "rtdb deleted");
+    });
+
+    struct AddArgs {
+        std::string path, label, type, hash;
+        int32_t status = 0;
+    };
+    auto a = std::make_shared<AddArgs>();
+    auto *add = rtdb.add_subcommand("add", "Record (replace) one file's label");
+    add->add_option("PATH", a->path)->required();
+    add->add_option("LABEL", a->label)->required()->check(CLI::IsMember(label_names()));
+    add->add_option("TYPE", a->type)->required()->check(CLI::IsMember(type_names()));
+    auto *h = add->add_option("--hash", a->hash, "Hash to record (default: the file's MD5)");
+    add->add_option("--status", a->status, "Status (default 0)");
+    add->callback([&opts, a, h] {
+        std::unique_ptr<char, decltype(&free)> md5(
+            h->count() ? nullptr : lumek_memdb_whlist_calc_md5_for_file(a->path.c_str()), free);
+        if (!h->count() && !md5) {
+            fail("rtdb add", a->path + ": cannot hash the file (give --hash)");
+            return;
+        }
+        WhlistObjectEntry e{&a->path[0],
+                            h->count() ? &a->hash[0] : md5.get(),
+                            number_of(kTypeNames, 6, a->type),
+                            number_of(kLabelNames, 7, a->label),
+                            0,
+                            0,
+                            a->status};
+        if (!failed("rtdb add", lumek_memdb_whlist_exectl_add(e))) print_done(opts, "recorded");
+    });
+
+    auto path = std::make_shared<std::string>();
+    auto *rm = rtdb.add_subcommand("remove", "Delete every record of one path");
+    rm->add_option("PATH", *path)->required();
+    rm->callback([&opts, path] {
+        if (!failed("rtdb remove", lumek_memdb_whlist_exectl_remove(path->c_str())))
+            print_done(opts, "removed");
+    });
+
+    auto status = std::make_shared<int32_t>(0);
+    auto *st =
+        rtdb.add_subcommand("status", "Set one file's status (recording the file when it has no record)");
+    st->add_option("PATH", *path)->required();
+    st->add_option("N", *status)->required();
+    st->callback([&opts, path, status] {
+        if (!failed("rtdb status", lumek_memdb_whlist_exectl_update_status(path->c_str(), *status)))
+            print_done(opts, "status set");
+    });
+
+    auto *sync = rtdb.add_subcommand("sync", "The last synchronisation time");
+    sync->require_subcommand(1);
+    sync->add_subcommand("get", "Print it (0: never set)")->callback([&opts] {
+        int32_t t = lumek_memdb_whlist_exectl_get_lasted_sync_time();
+        if (t < 0) {
+            failed("rtdb sync get", t);
+            return;
+        }
+        if (opts.json)
+            print_json({{"sync_time", t}});
+        else
+            std::cout << "sync time: " << t << '\n';
+    });
+    auto time = std::make_shared<int32_t>(0);
+    auto *set = sync->add_subcommand("set", "Replace it");
+    set->add_option("TIME", *time)->required();
+    set->callback([&opts, time] {
+        if (!failed("rtdb sync set", lumek_memdb_whlist_exectl_update_lasted_sync_time(*time)))
+            print_done(opts, "sync time set");
+    });
+}
+
+}  // namespace
+
+void add_rtdb_commands(CLI::App &app, const Options &opts) {
+    auto *rtdb = app.add_subcommand("rtdb", "The runtime label database");
+    rtdb->require_subcommand(1);
+    add_writers(*rtdb, opts);
+    add_load(*rtdb, opts);
+    add_rtdb_check(*rtdb, opts);
+}
+
+}  // namespace lumekctl
