@@ -275,39 +275,41 @@ int main(int argc, char **argv) {
     pidkid->add_option("kid", kid_text);
     pidkid->callback([&] {
         rc = lumek_standin_kid_set_pid(kid_pid, kid_text.empty() ? nullptr : kid_text.c_str()) == 0 ? 0 : 1;
-        // memdb: the databases, and one database's records in the order they were stored.
-        int memdb_key = 0;
-        auto *memdb = app.add_subcommand(
-            "memdb", "List the memdb's databases (KEY SIZE RECORDS INDEXED), or one's records");
-        memdb->add_option("key", memdb_key,
-                          "Print this database's records, one per line (integers bare, texts quoted)");
-        memdb->callback([&] {
-            if (memdb_key == 0) {
-                int n = 0;
-                char **lines = lumek_standin_memdb_databases(&n);
-                rc = print_lines(lines, n);
-                return;
-            }
-            int n = 0;
-            LumekStandinMemdbRecord *recs = lumek_standin_memdb_records(memdb_key, &n);
-            if (!recs) {
-                fprintf(stderr, "no memdb database %d\n", memdb_key);
-                rc = 1;
-                return;
-            }
-            for (int i = 0; i < n; ++i) {
-                for (int c = 0; c < recs[i].count; ++c) {
-                    if (c) fputc('\t', stdout);
-                    if (recs[i].type[c] == 3)
-                        printf("%d", recs[i].number[c]);
-                    else
-                        printf("\"%s\"", recs[i].text[c]);
-                }
-                fputc('\n', stdout);
-            }
-            lumek_standin_memdb_free_records(recs, n);
-        });
+    });
 
-        CLI11_PARSE(app, argc, argv);
-        return rc;
+    // memdb: the databases, and one database's records in the order they were stored.
+    int memdb_key = 0;
+    auto *memdb = app.add_subcommand(
+        "memdb", "List the memdb's databases (KEY SIZE RECORDS INDEXED), or one's records");
+    memdb->add_option("key", memdb_key,
+                      "Print this database's records, one per line (integers bare, texts quoted)");
+    memdb->callback([&] {
+        if (memdb_key == 0) {
+            int n = 0;
+            char **lines = lumek_standin_memdb_databases(&n);
+            rc = print_lines(lines, n);
+            return;
+        }
+        int n = 0;
+        LumekStandinMemdbRecord *recs = lumek_standin_memdb_records(memdb_key, &n);
+        if (!recs) {
+            fprintf(stderr, "no memdb database %d\n", memdb_key);
+            rc = 1;
+            return;
+        }
+        for (int i = 0; i < n; ++i) {
+            for (int c = 0; c < recs[i].count; ++c) {
+                if (c) fputc('\t', stdout);
+                if (recs[i].type[c] == 3)
+                    printf("%d", recs[i].number[c]);
+                else
+                    printf("\"%s\"", recs[i].text[c]);
+            }
+            fputc('\n', stdout);
+        }
+        lumek_standin_memdb_free_records(recs, n);
+    });
+
+    CLI11_PARSE(app, argc, argv);
+    return rc;
 }

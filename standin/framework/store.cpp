@@ -96,10 +96,10 @@ const char kSchema[] =
     "CREATE TABLE IF NOT EXISTS kid_netctl(kid INTEGER NOT NULL, flag INTEGER NOT NULL,"
     "  path TEXT NOT NULL, PRIMARY KEY(kid, path));"
     "CREATE TABLE IF NOT EXISTS kid_file(path TEXT PRIMARY KEY, kid TEXT NOT NULL);"
-    "CREATE TABLE IF NOT EXISTS kid_pid(pid INTEGER PRIMARY KEY, kid TEXT NOT NULL);";
-// memdb: databases by key, and their records of up to 16 values. The value columns have
-// no declared type, so each value keeps its own (an integer never equals a text).
-"CREATE TABLE IF NOT EXISTS memdb_db(key INTEGER PRIMARY KEY, size INTEGER NOT NULL);"
+    "CREATE TABLE IF NOT EXISTS kid_pid(pid INTEGER PRIMARY KEY, kid TEXT NOT NULL);"
+    // memdb: databases by key, and their records of up to 16 values. The value columns have
+    // no declared type, so each value keeps its own (an integer never equals a text).
+    "CREATE TABLE IF NOT EXISTS memdb_db(key INTEGER PRIMARY KEY, size INTEGER NOT NULL);"
     "CREATE TABLE IF NOT EXISTS memdb_rec(seq INTEGER PRIMARY KEY AUTOINCREMENT, key INTEGER NOT NULL,"
     "  n INTEGER NOT NULL, c0, c1, c2, c3, c4, c5, c6, c7, c8, c9, c10, c11, c12, c13, c14, c15);"
     "CREATE INDEX IF NOT EXISTS memdb_rec_key ON memdb_rec(key, seq);";

@@ -60,17 +60,18 @@ int main(void) {
             fprintf(stderr, "kid: NULL count not refused or KidPolicyItem not 8208 bytes\n");
             failures++;
         }
-        /* rtdb: NULL arguments are refused before the memory database is reached. */
-        if (lumek_memdb_whlist_exectl_load(NULL, NULL, NULL, NULL, -1, NULL) != -1 ||
-            lumek_memdb_whlist_calc_md5_for_file(NULL) != NULL || sizeof(WhlistObjectEntry) != 40) {
-            fprintf(stderr, "rtdb: NULL out or path not refused, or entry not 40 bytes\n");
-            failures++;
-        }
-
-        if (sizeof(ProcessInfo) != 6472) {
-            fprintf(stderr, "ProcessInfo is %zu bytes\n", sizeof(ProcessInfo));
-            failures++;
-        }
-        printf("C header test: %d failures\n", failures);
-        return failures ? 1 : 0;
     }
+    /* rtdb: NULL arguments are refused before the memory database is reached. */
+    if (lumek_memdb_whlist_exectl_load(NULL, NULL, NULL, NULL, -1, NULL) != -1 ||
+        lumek_memdb_whlist_calc_md5_for_file(NULL) != NULL || sizeof(WhlistObjectEntry) != 40) {
+        fprintf(stderr, "rtdb: NULL out or path not refused, or entry not 40 bytes\n");
+        failures++;
+    }
+
+    if (sizeof(ProcessInfo) != 6472) {
+        fprintf(stderr, "ProcessInfo is %zu bytes\n", sizeof(ProcessInfo));
+        failures++;
+    }
+    printf("C header test: %d failures\n", failures);
+    return failures ? 1 : 0;
+}
