@@ -28,5 +28,6 @@ void add_nic_commands(CLI::App &app, const Options &opts);
 void add_whlist_commands(CLI::App &app, const Options &opts);
 void add_list_commands(CLI::App &app, const Options &opts);  // netctl, ppro, pblk
 void add_udeb_commands(CLI::App &app, const Options &opts);
+void add_label_commands(CLI::App &app, const Options &opts);  // label, package, dir, deps
 
 }  // namespace lumekctl

@@ -45,6 +45,7 @@ int run(int argc, char **argv) {
     lumekctl::add_whlist_commands(app, opts);
     lumekctl::add_list_commands(app, opts);
     lumekctl::add_udeb_commands(app, opts);
+    lumekctl::add_label_commands(app, opts);
 
     CLI11_PARSE(app, argc, argv);
     std::cout.flush();
