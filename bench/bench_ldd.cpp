@@ -107,7 +107,7 @@ int main() {
         }
         tot_ours += to;
         tot_shell += ts;
-        printf("%-22s %5zu %14d %14.1f %14d %14.1f %7.1fx\n", p, a.size(), po / 2, to * 1e3, ps, ts * 1e3,
+        printf("%-22s %5zu %14d %14.1f %14d %14.1f %7.1fx\n", p, a.size(), po, to * 1e3, ps, ts * 1e3,
                ts / to);
     }
     printf("total: ours %.1f ms, shell %.1f ms, %.1fx; results %s\n", tot_ours * 1e3, tot_shell * 1e3,

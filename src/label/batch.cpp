@@ -13,16 +13,18 @@ int32_t label_many_files(int kind, int op, const char **paths, int count) {
     DepScanner scan;
     for (int i = 0; i < count; ++i) {
         const char *p = paths[i];
-        MallocPtr text = p ? decider.choose_label(kind, op, p) : nullptr;
-        const char *path = p && text ? rewrite_user_data_path(p) : nullptr;
+        Decision d = decider.decide(kind, op, p);
+        const char *path = d.label ? rewrite_user_data_path(p) : nullptr;
         // A path cut to fit the record could name another, existing file.
-        if (!text || !fits_record(path)) {
+        if (!d.label || !fits_record(path)) {
             log_line(kMsgInvalidAttr, p ? p : "(null)");
             continue;
         }
-        marks[static_cast<size_t>(i)] = make_record(path, text.get());
-        if (kind == kKindExectl && op != kOpDelete && parse_file_type(path) == LUMEK_OBJ_PROGRAM)
-            exectl_ldd_set(scan, path, text.get());
+        marks[static_cast<size_t>(i)] = make_record(path, d.label->c_str());
+        // The decision already asked for the type of this very path.
+        int type = path == p ? d.file_type : parse_file_type(path);
+        if (kind == kKindExectl && op != kOpDelete && type == LUMEK_OBJ_PROGRAM)
+            exectl_ldd_set(scan, path, d.label->c_str());
     }
     int rc = kind_is_exectl(kind) ? lumek_exectl_multi_set(marks.data(), count)
                                   : lumek_protect_multi_set(marks.data(), count);
