@@ -319,7 +319,8 @@ LUMEKWHLIST_PUBLIC int32_t lumek_whlist_add_by_dir(int32_t kind, const char *typ
 LUMEKWHLIST_PUBLIC int32_t lumek_whlist_add_by_dir_sm(int32_t kind, const char *type_name, const char *dir);
 LUMEKWHLIST_PUBLIC int32_t lumek_whlist_update_by_dir(int32_t kind, const char *type_name, const char *dir);
 LUMEKWHLIST_PUBLIC int32_t lumek_whlist_delete_by_dir(int32_t kind, const char *type_name, const char *dir);
-LUMEKWHLIST_PUBLIC int32_t lumek_whlist_delete_by_dir_sm(int32_t kind, const char *type_name, const char *dir);
+LUMEKWHLIST_PUBLIC int32_t lumek_whlist_delete_by_dir_sm(int32_t kind, const char *type_name,
+                                                         const char *dir);
 LUMEKWHLIST_PUBLIC int32_t lumek_whlist_delete_by_dir_internal(int32_t kind, const char *type_name,
                                                                const char *dir, int32_t sm);
 
@@ -467,8 +468,8 @@ typedef struct LumekPlanItem {
  * Returns: 0 when the operation would send records; -1008 when it would have none; -1007
  * for a NULL argument.
  */
-LUMEKWHLIST_PUBLIC int32_t lumek_whlist_plan_by_package(int32_t op, const char *package, LumekPlanItem **items,
-                                                        int32_t *count);
+LUMEKWHLIST_PUBLIC int32_t lumek_whlist_plan_by_package(int32_t op, const char *package,
+                                                        LumekPlanItem **items, int32_t *count);
 LUMEKWHLIST_PUBLIC int32_t lumek_whlist_plan_by_dir(int32_t op, int32_t kind, const char *type_name,
                                                     const char *dir, LumekPlanItem **items, int32_t *count);
 

@@ -78,13 +78,17 @@ std::optional<std::string> whereis_candidate(const std::string &line) {
 }
 
 std::optional<std::vector<std::string>> DepScanner::needed_names(const char *program) {
+    auto known = needed_.find(program);
+    if (known != needed_.end()) return known->second;
     SpawnOptions so;
     so.capture_stdout = true;
     ++processes_;
     // "--" keeps a program path that starts with "-" a file name.
     SpawnResult r = run_command({kObjdump, "-p", "--", program}, so);
-    if (!r.ran) return std::nullopt;
-    return needed_from_objdump(r.out);
+    std::optional<std::vector<std::string>> names;
+    if (r.ran) names = needed_from_objdump(r.out);
+    needed_.emplace(program, names);
+    return names;
 }
 
 std::vector<DepScanner::Location> DepScanner::locate(const std::vector<std::string> &names) {

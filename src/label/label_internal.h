@@ -197,7 +197,8 @@ std::optional<MarkList> build_dir_marks(int op, int kind, const char *type_name,
 class DepScanner {
   public:
     // The NEEDED names of @program as "objdump -p | grep NEEDED | awk '{print $2}'" prints
-    // them, up to the first empty one. nullopt when objdump could not be run.
+    // them, up to the first empty one (objdump runs once per program per call). nullopt when
+    // objdump could not be run.
     std::optional<std::vector<std::string>> needed_names(const char *program);
     // The first location whereis gives for each of @names (looked up together, once per
     // name per call): the candidate text, or nullopt when whereis listed none. @ran is
@@ -212,6 +213,7 @@ class DepScanner {
     int processes() const { return processes_; }
 
   private:
+    std::unordered_map<std::string, std::optional<std::vector<std::string>>> needed_;
     std::unordered_map<std::string, Location> where_;
     std::unordered_map<std::string, std::optional<std::string>> real_;
     int processes_ = 0;
