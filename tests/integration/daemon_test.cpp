@@ -42,15 +42,7 @@ const char kServed[] =
     "[('/usr/bin/ls', 'h-ls', 'program', 'trusted', 'readonly', 1, 2),"
     " ('/usr/sbin/adduser', 'h-add', 'script', 'script', 'none', 3, 4)]";
 
-GVariant *parse(const char *type, const char *text) {
-    GError *err = nullptr;
-    GVariant *v = g_variant_parse(type ? G_VARIANT_TYPE(type) : nullptr, text, nullptr, nullptr, &err);
-    if (!v) {
-        ADD_FAILURE() << "cannot parse " << text << ": " << err->message;
-        g_error_free(err);
-    }
-    return v;
-}
+using lumek_test::parse_variant;
 
 std::string print(GVariant *v) {
     gchar *s = g_variant_print(v, FALSE);
@@ -77,7 +69,7 @@ class DaemonTest : public ::testing::Test {
         GError *err = nullptr;
         GDBusConnection *conn = g_bus_get_sync(G_BUS_TYPE_SYSTEM, nullptr, nullptr);
         GVariant *r = g_dbus_connection_call_sync(conn, kDaemonBusName, kDaemonPath, kIface, method,
-                                                  *args ? parse(nullptr, args) : nullptr, nullptr,
+                                                  *args ? parse_variant(nullptr, args) : nullptr, nullptr,
                                                   G_DBUS_CALL_FLAGS_NONE, 5000, nullptr, &err);
         g_object_unref(conn);
         Answer a;
@@ -95,16 +87,13 @@ class DaemonTest : public ::testing::Test {
         }
         return a;
     }
-    void serve(const char *method, const char *entries) {
-        daemon_control_unref("ServeEntries",
-                             g_variant_new("(s@a(sssssii))", method, parse("a(sssssii)", entries)));
-    }
+    void serve(const char *method, const char *entries) { lumek_test::daemon_serve_entries(method, entries); }
     void inject_error(const char *method, const char *name, int times) {
         lumek_test::daemon_inject_error(method, name, "injected", true, times);
     }
     // @body_text is the body itself (or a single value), not a variant holding it.
     void inject_reply(const char *method, const char *body_text, int times) {
-        daemon_control_unref("InjectReply", g_variant_new("(svi)", method, parse(nullptr, body_text), times));
+        lumek_test::daemon_inject_reply(method, body_text, times);
     }
     std::string calls() {
         GVariant *r = lumek_test::daemon_control("GetCalls", nullptr);

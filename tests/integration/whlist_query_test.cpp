@@ -36,15 +36,11 @@ std::string calls() {
 }
 
 void serve(const char *method, const char *entries) {
-    daemon_control_unref("ServeEntries", g_variant_new("(s@a(sssssii))", method,
-                                                       g_variant_parse(G_VARIANT_TYPE("a(sssssii)"), entries,
-                                                                       nullptr, nullptr, nullptr)));
+    lumek_test::daemon_serve_entries(method, entries);
 }
 
 void inject_reply(const char *method, const char *body) {
-    daemon_control_unref(
-        "InjectReply",
-        g_variant_new("(svi)", method, g_variant_parse(nullptr, body, nullptr, nullptr, nullptr), -1));
+    lumek_test::daemon_inject_reply(method, body);
 }
 
 std::string paths(const WhlistObject *l) {

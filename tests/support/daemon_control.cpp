@@ -33,4 +33,27 @@ void daemon_inject_error(const char *method, const char *name, const char *messa
     daemon_control_unref("InjectError", g_variant_new("(sssbi)", method, name, message, with_body, times));
 }
 
+GVariant *parse_variant(const char *type, const char *text) {
+    GError *err = nullptr;
+    GVariant *v = g_variant_parse(type ? G_VARIANT_TYPE(type) : nullptr, text, nullptr, nullptr, &err);
+    if (!v) {
+        ADD_FAILURE() << "cannot parse " << text << ": " << err->message;
+        g_error_free(err);
+        return nullptr;
+    }
+    // The parser hands out a full reference; wrap it so that the consumer owns the only one.
+    return g_variant_new_from_data(g_variant_get_type(v), g_variant_get_data(v), g_variant_get_size(v), TRUE,
+                                   reinterpret_cast<GDestroyNotify>(g_variant_unref), v);
+}
+
+void daemon_serve_entries(const char *method, const char *entries_text) {
+    if (GVariant *entries = parse_variant("a(sssssii)", entries_text))
+        daemon_control_unref("ServeEntries", g_variant_new("(s@a(sssssii))", method, entries));
+}
+
+void daemon_inject_reply(const char *method, const char *body_text, int times) {
+    if (GVariant *body = parse_variant(nullptr, body_text))
+        daemon_control_unref("InjectReply", g_variant_new("(svi)", method, body, times));
+}
+
 }  // namespace lumek_test

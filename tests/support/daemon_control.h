@@ -21,4 +21,15 @@ void daemon_control_unref(const char *method, GVariant *params);
 void daemon_inject_error(const char *method, const char *name, const char *message, bool with_body = true,
                          int times = -1);
 
+// A value parsed from its text form (@type may be null), as a floating reference that the
+// consumer it is handed to takes over; null after recording a test failure.
+GVariant *parse_variant(const char *type, const char *text);
+
+// @method ("*": every list method) answers with the entries "a(sssssii)" of @entries_text.
+void daemon_serve_entries(const char *method, const char *entries_text);
+
+// The next @times calls of @method (-1: until Reset) answer with @body_text, the body itself
+// or a single value, whatever its type.
+void daemon_inject_reply(const char *method, const char *body_text, int times = -1);
+
 }  // namespace lumek_test
