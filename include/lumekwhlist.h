@@ -362,6 +362,229 @@ LUMEKWHLIST_PUBLIC int32_t lumek_memdb_whlist_exectl_update_status(const char *p
 LUMEKWHLIST_PUBLIC char *lumek_memdb_whlist_calc_md5_for_file(const char *path);
 
 /* ------------------------------------------------------------------------------------------
+ * File labelling: exectl labels and protection texts of single files, batches, whole
+ * packages and directories, and of a program's shared-library dependencies. Labels come
+ * from the framework's data lists under "/usr/share/lumek-utils/data/" ("vordsw_list",
+ * "trust_list", "parent_list", "script_list", tried in this order), read afresh by every
+ * call. Failures leave a message in the last-error buffer unless a prototype says otherwise.
+ * ------------------------------------------------------------------------------------------ */
+/* The whitelist a labelling call changes (@kind). */
+#define LUMEK_KIND_EXECTL  0 /* exectl label of programs, libraries and scripts */
+#define LUMEK_KIND_PROTECT 1 /* protection text "readonly" or "none" */
+#define LUMEK_KIND_KMOD    2 /* exectl label of kernel modules */
+
+/* The operation (@op); any other value acts like LUMEK_OP_DELETE. */
+#define LUMEK_OP_ADD    0
+#define LUMEK_OP_DELETE 1
+#define LUMEK_OP_UPDATE 2
+
+/* One (path, label) record of a batch handed to the framework; 4128 bytes, arrays are
+ * packed with no header. Both texts are NUL-terminated; an all-zero record is empty. */
+typedef struct MarkRecord {
+    char path[4096];
+    char label[32];
+} MarkRecord;
+
+/* The package manager's batch record: a MarkRecord and the file's object type; 4132 bytes. */
+typedef struct TypedMarkRecord {
+    char path[4096];
+    char label[32];
+    int32_t file_type; /* LUMEK_OBJ_* */
+} TypedMarkRecord;
+
+#ifdef __cplusplus
+static_assert(sizeof(MarkRecord) == 4128, "MarkRecord is 4128 bytes");
+static_assert(sizeof(TypedMarkRecord) == 4132, "TypedMarkRecord is 4132 bytes");
+#else
+_Static_assert(sizeof(MarkRecord) == 4128, "MarkRecord is 4128 bytes");
+_Static_assert(sizeof(TypedMarkRecord) == 4132, "TypedMarkRecord is 4132 bytes");
+#endif
+
+/**
+ * lumek_whlist_add_by_package, lumek_whlist_update_by_package, lumek_whlist_delete_by_package -
+ * label every program, library, script and kernel module of an installed package (as
+ * "dpkg-query -L" lists it) in one exectl batch: add and update choose labels from the
+ * data lists, delete gives "unknown". Paths containing "/tmp/" are left out.
+ * @package: a package name, optionally with ":ARCH"; a directory part and everything from
+ *           the first "_" are dropped first (an archive file name works).
+ *
+ * Returns: the batch setter's result (0 or more) on success; -1007 for NULL; -1008 when no
+ * file could be marked, or when the name is not a valid package name (nothing is run);
+ * the setter's negative result unchanged.
+ */
+LUMEKWHLIST_PUBLIC int32_t lumek_whlist_add_by_package(const char *package);
+LUMEKWHLIST_PUBLIC int32_t lumek_whlist_update_by_package(const char *package);
+LUMEKWHLIST_PUBLIC int32_t lumek_whlist_delete_by_package(const char *package);
+
+/**
+ * lumek_whlist_add_by_dir and its twins - label every non-link file of @dir (as the framework
+ * lists it) that @kind accepts, in one batch: exectl for LUMEK_KIND_EXECTL and
+ * LUMEK_KIND_KMOD, protection otherwise (the _sm forms, and _internal with @sm not 0, use
+ * the sm protection store).
+ * @type_name: NULL for every type, else only files of that object type text (an unknown
+ *             text means "other").
+ *
+ * Returns: as lumek_whlist_add_by_package(); -1008 also when @dir cannot be listed.
+ */
+LUMEKWHLIST_PUBLIC int32_t lumek_whlist_add_by_dir(int32_t kind, const char *type_name, const char *dir);
+LUMEKWHLIST_PUBLIC int32_t lumek_whlist_add_by_dir_sm(int32_t kind, const char *type_name, const char *dir);
+LUMEKWHLIST_PUBLIC int32_t lumek_whlist_update_by_dir(int32_t kind, const char *type_name, const char *dir);
+LUMEKWHLIST_PUBLIC int32_t lumek_whlist_delete_by_dir(int32_t kind, const char *type_name, const char *dir);
+LUMEKWHLIST_PUBLIC int32_t lumek_whlist_delete_by_dir_sm(int32_t kind, const char *type_name,
+                                                         const char *dir);
+LUMEKWHLIST_PUBLIC int32_t lumek_whlist_delete_by_dir_internal(int32_t kind, const char *type_name,
+                                                               const char *dir, int32_t sm);
+
+/**
+ * lumek_whlist_add, lumek_whlist_delete, lumek_whlist_update and the _sm / _internal forms -
+ * label one file. A program added or updated in the exectl whitelist is labelled together
+ * with its unlabelled ("unknown") dependencies, and only when its own label is "unknown".
+ * @sm: not 0 selects the sm protection setter (no effect on exectl labels).
+ *
+ * Returns: 0; -1007 for a NULL path; -1009 when @kind takes no text for the file; the
+ * framework's error code (message "PATH: REASON").
+ */
+LUMEKWHLIST_PUBLIC int32_t lumek_whlist_add(int32_t kind, const char *path);
+LUMEKWHLIST_PUBLIC int32_t lumek_whlist_add_sm(int32_t kind, const char *path);
+LUMEKWHLIST_PUBLIC int32_t lumek_whlist_add_internal(int32_t kind, const char *path, int32_t sm);
+LUMEKWHLIST_PUBLIC int32_t lumek_whlist_delete(int32_t kind, const char *path);
+LUMEKWHLIST_PUBLIC int32_t lumek_whlist_delete_sm(int32_t kind, const char *path);
+LUMEKWHLIST_PUBLIC int32_t lumek_whlist_delete_internal(int32_t kind, const char *path, int32_t sm);
+LUMEKWHLIST_PUBLIC int32_t lumek_whlist_update(int32_t kind, const char *path);
+
+/**
+ * lumek_whlist_exectl_add, lumek_whlist_exectl_remove, lumek_whlist_exectl_update - the
+ * single-file exectl call for a program, library or script, or the kernel-module one.
+ *
+ * Returns: 0; 1 when authorisation failed or was cancelled; -1 any other failure; -2 NULL or
+ * missing path (EINVAL text in the buffer); -3 a file of another type, or an invalid argument.
+ */
+LUMEKWHLIST_PUBLIC int32_t lumek_whlist_exectl_add(const char *path);
+LUMEKWHLIST_PUBLIC int32_t lumek_whlist_exectl_remove(const char *path);
+LUMEKWHLIST_PUBLIC int32_t lumek_whlist_exectl_update(const char *path);
+
+/**
+ * lumek_whlist_multi_add, lumek_whlist_multi_delete, lumek_whlist_multi_update - label
+ * @count files in one batch (exectl for LUMEK_KIND_EXECTL and LUMEK_KIND_KMOD, else
+ * protection). A file that takes no text (a NULL element or a path of 4096 bytes or more
+ * included) leaves an empty record and one log line. Programs added or updated in the
+ * exectl whitelist have their unlabelled dependencies labelled first.
+ *
+ * Returns: the batch setter's result (0 or more); -1007 for a NULL array or a count below 1;
+ * the error code of a failing setter (message "OBJECT: REASON").
+ */
+LUMEKWHLIST_PUBLIC int32_t lumek_whlist_multi_add(int32_t kind, const char **paths, int32_t count);
+LUMEKWHLIST_PUBLIC int32_t lumek_whlist_multi_delete(int32_t kind, const char **paths, int32_t count);
+LUMEKWHLIST_PUBLIC int32_t lumek_whlist_multi_update(int32_t kind, const char **paths, int32_t count);
+
+/**
+ * lumek_whlist_get_ldd_list - a program's direct shared-library dependencies (as objdump and
+ * whereis find them) whose label is "unknown", under their real paths, each with @label; the
+ * program itself comes first when its own label is "unknown". Messages go to the log only.
+ * @count: set to the number of records whenever the analysis ran.
+ *
+ * Returns: a malloc'd array of *@count records (free with free()), or NULL when empty, for
+ * a NULL, missing, directory or non-program path.
+ */
+LUMEKWHLIST_PUBLIC MarkRecord *lumek_whlist_get_ldd_list(const char *path, const char *label, int32_t *count);
+
+/**
+ * lumek_exectl_ldd_set - label the program (when "unknown") and its "unknown" dependencies
+ * @label in one batch.
+ * Returns: 0 when there was nothing to label, else the batch setter's result; -1007 for NULL.
+ */
+LUMEKWHLIST_PUBLIC int32_t lumek_exectl_ldd_set(const char *path, const char *label);
+
+/**
+ * lumek_exectl_multi_set_ldd - lumek_exectl_ldd_set() for every program among @records,
+ * then the whole array in one exectl batch.
+ * Returns: the batch setter's result; -1007 for NULL @records or a count below 1.
+ */
+LUMEKWHLIST_PUBLIC int32_t lumek_exectl_multi_set_ldd(MarkRecord *records, int32_t count);
+
+/**
+ * lumek_exectl_set_ldd_file - lumek_exectl_ldd_set() when @path is a program, then the single
+ * exectl setter on @path.
+ * Returns: the setter's result; -1007 for NULL.
+ */
+LUMEKWHLIST_PUBLIC int32_t lumek_exectl_set_ldd_file(const char *path, const char *label);
+
+/**
+ * lumek_whlist_ldd_add - admit a program and each of its "unknown" dependencies one by one
+ * with lumek_whlist_exectl_add() (labels from the data lists).
+ *
+ * Returns: 0; -1 when objdump could not be run; -2 NULL or missing path (EINVAL text in the
+ * buffer), or a path holding one of ; & | > < ( ) ` ' "; -3 a directory or not a program.
+ */
+LUMEKWHLIST_PUBLIC int32_t lumek_whlist_ldd_add(const char *path);
+
+/* Why a file gets its text (LumekLabelReason.rule). */
+#define LUMEK_LABEL_RULE_MISSING      1 /* the file does not exist: "unknown" ("none" for protection) */
+#define LUMEK_LABEL_RULE_UNCLASSIFIED 2 /* a link, or the type probe failed: no text */
+#define LUMEK_LABEL_RULE_PROTECT      3 /* protection: "readonly" to add or update, else "none" */
+#define LUMEK_LABEL_RULE_WRONG_KIND   4 /* the whitelist does not take this file type: no text */
+#define LUMEK_LABEL_RULE_DELETE       5 /* removal from an exectl whitelist: "unknown" */
+#define LUMEK_LABEL_RULE_NO_ABSOLUTE  6 /* no absolute path could be formed: "unknown" */
+#define LUMEK_LABEL_RULE_LISTED       7 /* a data list names the file */
+#define LUMEK_LABEL_RULE_NOT_LISTED   8 /* no data list names it: "verified" */
+
+/* The label decision for one file, and the label the framework holds now. */
+typedef struct LumekLabelReason {
+    char label[32];            /* the decision's text; empty when the file takes none */
+    int32_t rule;              /* LUMEK_LABEL_RULE_* */
+    int32_t file_type;         /* what the framework's type probe reports (LUMEK_OBJ_*, or negative) */
+    const char *list_file;     /* the data list that matched (static text), or NULL */
+    int32_t line;              /* its 1-based line that matched, or 0 */
+    int32_t by_real_path;      /* 1 when that line names a link (or other path) to the file */
+    char matched[4096];        /* the matching line as written in the list */
+    int32_t skipped_extension; /* 1 when package hooks skip the file by its extension */
+    int32_t current_state;     /* 0 labelled, 1 no label or missing, 2 unreadable, 3 "unknown" */
+    char current[32];          /* the exectl label the framework holds, empty when none */
+} LumekLabelReason;
+
+/**
+ * lumek_whlist_label_explain - the text @kind and @op would give @path, and why. Nothing is
+ * changed; uses the same decision as the labelling calls.
+ * Returns: 0 and *@out filled, or -1007 for a NULL argument.
+ */
+LUMEKWHLIST_PUBLIC int32_t lumek_whlist_label_explain(int32_t kind, int32_t op, const char *path,
+                                                      LumekLabelReason *out);
+
+/* Why a planned path is not sent (LumekPlanItem.skip). */
+#define LUMEK_PLAN_SENT         0 /* sent as a record */
+#define LUMEK_PLAN_SKIP_TMP     1 /* the path contains "/tmp/" */
+#define LUMEK_PLAN_SKIP_MISSING 2 /* the file does not exist */
+#define LUMEK_PLAN_SKIP_DIR     3 /* a directory */
+#define LUMEK_PLAN_SKIP_LINK    4 /* a symbolic link */
+#define LUMEK_PLAN_SKIP_TYPE    5 /* a file type the operation does not take */
+#define LUMEK_PLAN_SKIP_FILTER  6 /* not of the requested type name */
+#define LUMEK_PLAN_SKIP_LABEL   7 /* the decision gives no text */
+#define LUMEK_PLAN_SKIP_LONG    8 /* 4096 bytes or longer, or not a path */
+
+/* One path a package or directory operation would consider. */
+typedef struct LumekPlanItem {
+    char path[4096];   /* as the record would carry it */
+    char label[32];    /* the text, for sent paths */
+    int32_t file_type; /* what the type probe reports (negative when not probed) */
+    int32_t skip;      /* LUMEK_PLAN_* */
+} LumekPlanItem;
+
+/**
+ * lumek_whlist_plan_by_package, lumek_whlist_plan_by_dir - what the package (directory)
+ * operation @op would send, built by the same code, and the paths it leaves out. Nothing is
+ * sent to the framework.
+ * @items: receives a malloc'd array (free with free()), NULL when empty.
+ * @count: receives its length.
+ *
+ * Returns: 0 when the operation would send records; -1008 when it would have none; -1007
+ * for a NULL argument.
+ */
+LUMEKWHLIST_PUBLIC int32_t lumek_whlist_plan_by_package(int32_t op, const char *package,
+                                                        LumekPlanItem **items, int32_t *count);
+LUMEKWHLIST_PUBLIC int32_t lumek_whlist_plan_by_dir(int32_t op, int32_t kind, const char *type_name,
+                                                    const char *dir, LumekPlanItem **items, int32_t *count);
+
+/* ------------------------------------------------------------------------------------------
  * Process snapshot.
  * ------------------------------------------------------------------------------------------ */
 

@@ -150,3 +150,38 @@ step "$ctl" rtdb check
 step "$ctl" rtdb check
 step "$ctl" --json rtdb check
 step "$ctl" rtdb delete
+# File labelling: a fixture package installed in a private dpkg database, a program with its
+# dependencies, one label explained and a package plan. The files live on a tmpfs over /mnt
+# in a private mount namespace (package files under a "/tmp/" path are never labelled).
+label_demo() {
+  local pkg=/mnt/lumek-demo
+  mount -t tmpfs tmpfs /mnt || return
+  mkdir -p "$pkg/dpkg/info" "$pkg/dpkg/updates" "$pkg/opt/bin"
+  cp /usr/bin/true /usr/bin/ls "$pkg/opt/bin/"
+  printf '#!/bin/sh\necho hello\n' >"$pkg/opt/bin/hello.sh"
+  printf 'Package: lumek-demo\nStatus: install ok installed\nVersion: 1.0\nArchitecture: all\nMaintainer: demo <demo@example.org>\nDescription: labelling demo\n\n' >"$pkg/dpkg/status"
+  printf '%s\n' /. /opt "$pkg/opt/bin" "$pkg/opt/bin/true" "$pkg/opt/bin/ls" "$pkg/opt/bin/hello.sh" \
+    /usr/share/doc/tmp/gone >"$pkg/dpkg/info/lumek-demo.list"
+  mount --bind "$pkg/dpkg" /var/lib/dpkg || return
+  step "$ctl" package plan lumek-demo
+  step "$ctl" package add lumek-demo
+  step "$ctl" label explain "$pkg/opt/bin/ls"
+  step "$ctl" --json label explain /usr/bin/ls
+  step "$ctl" package plan "lumek-demo;touch pwned"
+  # Mark the program and its libraries "unknown", then admit the program with them.
+  local prog=$pkg/opt/bin/ls libs
+  libs=$(objdump -p "$prog" | awk '/NEEDED/ {print $2}' | while read -r n; do
+    readlink -f "$(whereis "$n" | awk '{print $2}')"; done)
+  # shellcheck disable=SC2086
+  step "$ctl" label delete "$prog" $libs
+  step "$ctl" deps list "$prog" --label verified
+  step "$ctl" label add "$prog"
+  step "$standin" entries
+  step "$ctl" dir plan --kind protect "$pkg/opt/bin"
+  step "$ctl" package delete lumek-demo
+}
+if [ "$(id -u)" -eq 0 ] && unshare -m true 2>/dev/null; then
+  unshare -m bash -c "$(declare -f step label_demo); ctl='$ctl' standin='$standin'; label_demo"
+else
+  echo "(labelling demo skipped: a private mount namespace needs root)"
+fi

@@ -6,6 +6,8 @@
 
 #include <stdint.h>
 
+#include "lumekwhlist.h"
+
 #ifdef __cplusplus
 extern "C" {
 #endif
@@ -22,18 +24,8 @@ typedef struct LumekErrorRecord {
     char message[1024];
 } LumekErrorRecord;
 
-/* Batch record of the label and protection setters; arrays are packed with no header. */
-typedef struct MarkRecord {
-    char path[4096];
-    char label[32];
-} MarkRecord;
-
-/* Batch record of the package-manager label setter. */
-typedef struct TypedMarkRecord {
-    char path[4096];
-    char label[32];
-    int32_t file_type;
-} TypedMarkRecord;
+/* MarkRecord and TypedMarkRecord, the batch records of the label and protection setters,
+ * are caller-visible and live in the public header. */
 
 /* ---- Status, configuration, roles ---------------------------------------------------- */
 

@@ -42,6 +42,13 @@ int main(void) {
         failures++;
     }
 
+    /* File labelling: a NULL path is refused before any framework call. */
+    if (lumek_whlist_add(LUMEK_KIND_EXECTL, NULL) != LUMEK_WHLIST_ERR_INVALID_ARG ||
+        sizeof(MarkRecord) != 4128) {
+        fprintf(stderr, "labelling calls misbehave\n");
+        failures++;
+    }
+
     /* Kernel lists and udeb: refusals that reach no framework service. */
     if (_uid != 0 || vorda_ppro_list_get(NULL) != NULL) {
         fprintf(stderr, "kernel lists: _uid not 0 or NULL count not refused\n");

@@ -29,6 +29,7 @@ void add_whlist_commands(CLI::App &app, const Options &opts);
 void add_list_commands(CLI::App &app, const Options &opts);  // netctl, ppro, pblk
 void add_udeb_commands(CLI::App &app, const Options &opts);
 void add_kid_commands(CLI::App &app, const Options &opts);
-void add_rtdb_commands(CLI::App &app, const Options &opts);  // rtdb, and its drift check
+void add_rtdb_commands(CLI::App &app, const Options &opts);   // rtdb, and its drift check
+void add_label_commands(CLI::App &app, const Options &opts);  // label, package, dir, deps
 
 }  // namespace lumekctl

@@ -1,0 +1,251 @@
+// The labelling engine against the stand-in, with real data lists, a real dpkg database,
+// ELF files built here, and the real objdump, whereis and dpkg-query, all inside a private
+// mount namespace (a tmpfs on /mnt holds the files: "/tmp/" paths are never labelled by
+// package).
+#include <sched.h>
+#include <stdlib.h>
+#include <sys/mount.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "lumekwhlist.h"
+#include "namespaces.h"
+#include "scratch.h"
+#include "standin_state.h"
+
+namespace fs = std::filesystem;
+using Lines = std::vector<std::string>;
+
+namespace {
+
+const std::string kRoot = "/mnt/lbl";
+
+void write(const std::string &path, const std::string &text) {
+    fs::create_directories(fs::path(path).parent_path());
+    std::ofstream(path) << text;
+}
+
+int sh(const std::string &cmd) {
+    return system(cmd.c_str());
+}
+
+// Files of every type, two libraries and a program needing them (one through a link, one
+// with a back-quote in its name), data lists and a dpkg database, all mounted in place.
+bool build_tree() {
+    if (mount("tmpfs", "/mnt", "tmpfs", 0, nullptr) != 0) return false;
+    const std::string lib = kRoot + "/lib", bin = kRoot + "/bin";
+    write(kRoot + "/src/a.c", "int a(void){return 1;}\n");
+    write(kRoot + "/src/main.c", "int a(void);int b(void);int main(void){return a()+b();}\n");
+    write(kRoot + "/src/mod.c", "int init_module(void){return 0;}\n");
+    write(bin + "/run.sh", "#!/bin/sh\n");
+    write(bin + "/notes", "plain\n");
+    fs::create_directories(lib);
+    if (sh("cc -shared -fPIC -o " + lib + "/libdepa.so " + kRoot + "/src/a.c") ||
+        sh("cc -shared -fPIC -o " + lib + "/libdepb.so.1.0 " + kRoot + "/src/a.c") ||
+        sh("ln -s libdepb.so.1.0 " + lib + "/libdepb.so") ||
+        sh("sed 's/a(void)/b(void)/' " + kRoot + "/src/a.c > " + kRoot + "/src/b.c") ||
+        sh("cc -shared -fPIC -o " + lib + "/libdepb.so.1.0 " + kRoot + "/src/b.c") ||
+        sh("cc -o " + bin + "/prog " + kRoot + "/src/main.c -L" + lib + " -ldepa -ldepb") ||
+        sh("cp " + bin + "/prog " + bin + "/prog2 && patchelf --add-needed 'lib`id`.so' " + bin + "/prog2") ||
+        sh("cc -c -o " + bin + "/mod.ko " + kRoot + "/src/mod.c") || sh("ln -s prog " + bin + "/link"))
+        return false;
+    // trust before script; a parent_list line that is a link to the script.
+    write(kRoot + "/data/vordsw_list", "\n");
+    write(kRoot + "/data/trust_list", bin + "/prog\n");
+    write(kRoot + "/data/parent_list", bin + "/alias\n");
+    write(kRoot + "/data/script_list", bin + "/prog\n" + bin + "/run.sh\n");
+    fs::create_symlink("run.sh", bin + "/alias");
+    write(kRoot + "/dpkg/status",
+          "Package: demo\nStatus: install ok installed\nVersion: 1\nArchitecture: all\nMaintainer: m <m@m>\n"
+          "Description: d\n\nPackage: tmponly\nStatus: install ok installed\nVersion: 1\nArchitecture: all\n"
+          "Maintainer: m <m@m>\nDescription: d\n\n");
+    write(kRoot + "/dpkg/info/demo.list", "/.\n" + bin + "\n" + bin + "/prog\n" + bin + "/run.sh\n" + bin +
+                                              "/notes\n" + bin + "/link\n" + bin + "/mod.ko\n" + bin +
+                                              "/gone\n/" + std::string(5000, 'a') + bin + "/prog\n" + lib +
+                                              "/tmp/x\n");
+    write(kRoot + "/dpkg/info/tmponly.list", "/var/tmp/a\n/usr/tmp/b\n");
+    fs::create_directories(kRoot + "/dpkg/updates");
+    setenv("PATH", (lib + ":" + getenv("PATH")).c_str(), 1);  // where whereis finds the libraries
+    return lumek_test::bind_mount((kRoot + "/data").c_str(), "/usr/share/lumek-utils/data") &&
+           lumek_test::bind_mount((kRoot + "/dpkg").c_str(), "/var/lib/dpkg");
+}
+
+// Runs @fn in a private mount namespace holding the tree.
+void in_tree(const std::function<void()> &fn) {
+    lumek_test::ScratchDir scratch;
+    int st = lumek_test::run_in_namespaces(CLONE_NEWNS, [&] {
+        if (!build_tree()) return 2;
+        fn();
+        return 0;
+    });
+    ASSERT_NE(st, lumek_test::kNamespacesRefused) << "private mount namespace refused";
+    EXPECT_EQ(st, 0);
+}
+
+std::string take(char *text) {
+    std::string s = text ? text : "";
+    free(text);
+    return s;
+}
+std::string label_of(const std::string &path) {
+    return take(lumek_standin_label(path.c_str()));
+}
+
+Lines log_matching(const std::string &part) {
+    Lines out;
+    for (auto &l : lumek_test::log_lines())
+        if (l.find(part) != std::string::npos) out.push_back(l);
+    return out;
+}
+
+}  // namespace
+
+TEST(LabelEngine, DecisionTableAndExplain) {
+    in_tree([] {
+        const std::string b = kRoot + "/bin/";
+        struct Row {
+            int kind, op;
+            std::string path, label;
+            int rule;
+        } rows[] = {
+            {0, 0, b + "prog", "trusted", LUMEK_LABEL_RULE_LISTED},   // trust before script
+            {0, 2, b + "run.sh", "parent", LUMEK_LABEL_RULE_LISTED},  // a list line linking to it
+            {0, 0, kRoot + "/lib/libdepa.so", "verified", LUMEK_LABEL_RULE_NOT_LISTED},
+            {0, 1, b + "prog", "unknown", LUMEK_LABEL_RULE_DELETE},
+            {0, 0, b + "mod.ko", "", LUMEK_LABEL_RULE_WRONG_KIND},
+            {2, 0, b + "mod.ko", "verified", LUMEK_LABEL_RULE_NOT_LISTED},
+            {2, 0, b + "run.sh", "", LUMEK_LABEL_RULE_WRONG_KIND},
+            {1, 0, b + "notes", "readonly", LUMEK_LABEL_RULE_PROTECT},
+            {1, 1, b + "mod.ko", "none", LUMEK_LABEL_RULE_PROTECT},
+            {7, 0, b + "prog", "", LUMEK_LABEL_RULE_WRONG_KIND},
+            {0, 0, b + "link", "", LUMEK_LABEL_RULE_UNCLASSIFIED},
+            {1, 0, b + "link", "", LUMEK_LABEL_RULE_UNCLASSIFIED},
+            {1, 0, b + "gone", "none", LUMEK_LABEL_RULE_MISSING},
+            {7, 2, b + "gone", "unknown", LUMEK_LABEL_RULE_MISSING},
+        };
+        for (const Row &r : rows) {
+            LumekLabelReason why;
+            ASSERT_EQ(lumek_whlist_label_explain(r.kind, r.op, r.path.c_str(), &why), 0);
+            EXPECT_EQ(why.label, r.label) << r.path << " kind " << r.kind << " op " << r.op;
+            EXPECT_EQ(why.rule, r.rule) << r.path << " kind " << r.kind << " op " << r.op;
+        }
+        LumekLabelReason why;
+        lumek_whlist_label_explain(0, 0, (b + "run.sh").c_str(), &why);
+        EXPECT_STREQ(why.list_file, "/usr/share/lumek-utils/data/parent_list");
+        EXPECT_EQ(why.line, 1);
+        EXPECT_EQ(why.by_real_path, 1);
+        EXPECT_EQ(why.current_state, 1);  // never labelled
+        for (auto [path, skipped] : {std::pair{"/x/lib.so.c", 1}, {"/x/a.C", 0}, {"/etc/conf.d/run", 0}}) {
+            lumek_whlist_label_explain(0, 0, path, &why);
+            EXPECT_EQ(why.skipped_extension, skipped) << path;
+        }
+    });
+}
+
+TEST(LabelEngine, SingleFilesAndBatches) {
+    in_tree([] {
+        const std::string b = kRoot + "/bin/";
+        EXPECT_EQ(lumek_whlist_add(0, (b + "mod.ko").c_str()), LUMEK_WHLIST_ERR_FILE_ATTR);
+        EXPECT_EQ(std::string(lumek_whlist_last_err()), b + "mod.ko: invalid file attribute\n");
+        EXPECT_EQ(lumek_whlist_exectl_add((b + "mod.ko").c_str()), 0);
+        EXPECT_EQ(label_of(b + "mod.ko"), "verified");
+        EXPECT_EQ(lumek_whlist_exectl_add((b + "link").c_str()), -3);
+        EXPECT_EQ(lumek_whlist_exectl_add((b + "gone").c_str()), -2);
+        EXPECT_EQ(lumek_whlist_delete(1, (b + "notes").c_str()), 0);
+        EXPECT_EQ(take(lumek_standin_protection((b + "notes").c_str(), 0)), "none");
+        // An unlabelled program stays unlabelled; an "unknown" one is labelled with its
+        // dependencies in one batch that counts its records, which is a success.
+        EXPECT_EQ(lumek_whlist_add(0, (b + "prog").c_str()), 0);
+        EXPECT_EQ(label_of(b + "prog"), "");
+        lumek_standin_set_label((b + "prog").c_str(), "unknown");
+        EXPECT_EQ(lumek_whlist_add(0, (b + "prog").c_str()), 0);
+        EXPECT_EQ(label_of(b + "prog"), "trusted");
+
+        const std::string too_long = "/" + std::string(4200, 'x');
+        const std::string run = b + "run.sh", mod = b + "mod.ko";
+        const char *paths[] = {run.c_str(), mod.c_str(), nullptr, too_long.c_str()};
+        size_t logged = log_matching("invalid file attribute").size();
+        EXPECT_EQ(lumek_whlist_multi_add(0, paths, 4), 1);
+        Lines calls = lumek_test::framework_calls("lumek_exectl_multi_set");
+        ASSERT_FALSE(calls.empty());
+        EXPECT_EQ(calls.back(), "lumek_exectl_multi_set(4, {\"" + b +
+                                    "run.sh\", \"parent\"}, {\"\", \"\"}, {\"\", \"\"}, {\"\", \"\"})");
+        EXPECT_EQ(log_matching("invalid file attribute").size(), logged + 3);
+        EXPECT_EQ(log_matching("(null): invalid file attribute").size(), 1u);
+        for (int n : {0, -1}) EXPECT_EQ(lumek_whlist_multi_add(0, paths, n), LUMEK_WHLIST_ERR_INVALID_ARG);
+    });
+}
+
+TEST(LabelEngine, Dependencies) {
+    in_tree([] {
+        const std::string prog = kRoot + "/bin/prog", a = kRoot + "/lib/libdepa.so",
+                          b_real = kRoot + "/lib/libdepb.so.1.0";
+        for (const auto &p : {prog, a, b_real}) lumek_standin_set_label(p.c_str(), "unknown");
+        int32_t n = -1;
+        MarkRecord *recs = lumek_whlist_get_ldd_list(prog.c_str(), "script", &n);
+        ASSERT_EQ(n, 3);
+        Lines got;
+        for (int i = 0; i < n; ++i) got.push_back(std::string(recs[i].path) + "=" + recs[i].label);
+        free(recs);
+        EXPECT_EQ(got, (Lines{prog + "=script", a + "=script", b_real + "=script"}));
+
+        const std::string prog2 = kRoot + "/bin/prog2";
+        lumek_standin_set_label(prog2.c_str(), "verified");
+        free(lumek_whlist_get_ldd_list(prog2.c_str(), "script", &n));
+        EXPECT_EQ(n, 2);  // the back-quoted name is skipped, the others still looked up
+        EXPECT_FALSE(log_matching("contains special chars! lib_name=lib`id`.so").empty());
+
+        EXPECT_EQ(lumek_whlist_ldd_add((kRoot + "/bin/run.sh").c_str()), -3);
+        EXPECT_EQ(lumek_whlist_ldd_add(kRoot.c_str()), -3);
+        EXPECT_EQ(lumek_whlist_ldd_add(nullptr), -2);
+        EXPECT_EQ(lumek_exectl_ldd_set(nullptr, "verified"), LUMEK_WHLIST_ERR_INVALID_ARG);
+        // Each unknown dependency is admitted on its own, with the label the lists give it.
+        lumek_standin_set_label(prog.c_str(), "verified");
+        EXPECT_EQ(lumek_whlist_ldd_add(prog.c_str()), 0);
+        EXPECT_EQ(label_of(prog) + label_of(a) + label_of(b_real), "verifiedverifiedverified");
+    });
+}
+
+TEST(LabelEngine, PackagesPlanAndRefusedNames) {
+    in_tree([] {
+        const std::string b = kRoot + "/bin/";
+        LumekPlanItem *items = nullptr;
+        int32_t n = 0;
+        ASSERT_EQ(lumek_whlist_plan_by_package(LUMEK_OP_ADD, "/var/cache/demo_1.0_all.deb", &items, &n), 0);
+        std::string planned = "lumek_exectl_multi_set(";
+        Lines sent, skipped;
+        for (int i = 0; i < n; ++i) {
+            if (items[i].skip == LUMEK_PLAN_SENT)
+                sent.push_back(std::string("{\"") + items[i].path + "\", \"" + items[i].label + "\"}");
+            else
+                skipped.push_back(std::to_string(items[i].skip) + " " +
+                                  std::string(items[i].path).substr(0, 40));
+        }
+        free(items);
+        EXPECT_EQ(sent, (Lines{"{\"" + b + "prog\", \"trusted\"}", "{\"" + b + "run.sh\", \"parent\"}",
+                               "{\"" + b + "mod.ko\", \"verified\"}"}));
+        EXPECT_EQ(skipped.size(), 7u);  // "/.", the directory, notes, link, gone, the long line, "/tmp/"
+        ASSERT_EQ(lumek_whlist_add_by_package("demo"), 3);
+        planned += "3";
+        for (auto &s : sent) planned += ", " + s;
+        EXPECT_EQ(lumek_test::framework_calls("lumek_exectl_multi_set").back(), planned + ")");
+
+        EXPECT_EQ(lumek_whlist_add_by_package("tmponly"), LUMEK_WHLIST_ERR_EXTRACT_LIST);
+        EXPECT_STREQ(lumek_whlist_last_err(), "tmponly: get lumek mark list failed\n");
+        ASSERT_EQ(chdir(kRoot.c_str()), 0);
+        for (const char *bad : {"bash;touch pwned", "$(touch pwned)", "a --admindir=/", "-L", ""}) {
+            EXPECT_EQ(lumek_whlist_add_by_package(bad), LUMEK_WHLIST_ERR_EXTRACT_LIST) << bad;
+            EXPECT_FALSE(fs::exists(kRoot + "/pwned")) << bad;
+        }
+        EXPECT_EQ(lumek_whlist_delete_by_dir_sm(1, nullptr, b.c_str()), 5);  // links are left out
+        EXPECT_EQ(take(lumek_standin_protection((b + "notes").c_str(), 1)), "none");
+        EXPECT_EQ(lumek_whlist_add_by_dir(0, "library", (kRoot + "/lib").c_str()), 2);
+    });
+}
