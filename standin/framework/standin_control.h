@@ -120,6 +120,10 @@ int lumek_standin_kid_set_pid(int pid, const char *kid_text);
 int lumek_standin_kid_add_info(uint32_t kid, const char *app_name, const char *pkg_name, uint32_t kid_type);
 /* Stores a policy record as the framework's create call would. Returns 0 or -1. */
 int lumek_standin_kid_add_policy(uint32_t sub_kid, uint32_t obj_kid, uint32_t uid, uint32_t perm);
+/* Stores a resource record (@app_name may be NULL) and a network-control entry as the
+ * framework would hold them, without a call-log entry. Return 0 or -1. */
+int lumek_standin_kid_add_res(uint32_t kid, uint32_t res_type, const char *path, const char *app_name);
+int lumek_standin_kid_add_netctl(uint32_t kid, uint32_t flag, const char *path);
 
 /* Frees an array from the calls above: each text, then the array. */
 void lumek_standin_free_lines(char **lines, int count);
