@@ -994,6 +994,58 @@ LUMEKWHLIST_PUBLIC int32_t lumek_kid_whlist_load_policy_list_by_subject_v2(uint3
                                                                            KidPolicyEntry **items,
                                                                            uint32_t *count);
 
+/**
+ * lumek_kid_whlist_add_res, _remove_res - attach @path to (or detach it from) the shared
+ * resource kid of @kid_type (0: 999, 1: 1999, 2: 9999); @type is accepted and has no effect.
+ * The path is made absolute where possible; once the framework accepted the change, an
+ * existing path carries the shared kid (or none, after removal). Nothing below a directory is
+ * touched.
+ * Returns: 0; -1007 for NULL or a kid type above 2; the framework's result.
+ */
+LUMEKWHLIST_PUBLIC int32_t lumek_kid_whlist_add_res(uint32_t kid_type, uint32_t type, const char *path);
+LUMEKWHLIST_PUBLIC int32_t lumek_kid_whlist_remove_res(uint32_t kid_type, uint32_t type, const char *path);
+
+/**
+ * lumek_kid_whlist_add_user_privacy_res - make @path, a directory directly inside a user's
+ * home under /home or directly inside /root, private: it gets a privacy kid (1-998), every
+ * third app gets a policy with no permission on it, and everything below carries that kid.
+ * The path must be written as it is: no "." or ".." component, no trailing "/", and neither
+ * it nor its home may be a symbolic link; the home must be some user's home directory.
+ * Returns: 0; -1007 for any path refused above or when no privacy kid can be given; the
+ * framework's result (earlier steps are not undone).
+ */
+LUMEKWHLIST_PUBLIC int32_t lumek_kid_whlist_add_user_privacy_res(const char *path);
+
+/**
+ * lumek_kid_whlist_remove_user_privcay_res - make the user directory @path public again
+ * (shared kid 999): its privacy policies are deleted, other directories of the same home that
+ * still carry the freed kid are reset, and running third apps forget cached decisions.
+ * lumek_kid_whlist_remove_user_privacy_res is the same function under its correct spelling.
+ * Returns: 0; -1007 as for adding; the framework's result.
+ */
+LUMEKWHLIST_PUBLIC int32_t lumek_kid_whlist_remove_user_privcay_res(const char *path);
+LUMEKWHLIST_PUBLIC int32_t lumek_kid_whlist_remove_user_privacy_res(const char *path);
+
+/**
+ * lumek_kid_whlist_add_kid_netctl, _remove_kid_netctl - put the programs of an application
+ * (@type 0: @subject is its name, which is also its package's name) or one program file
+ * (@type 1: @subject is passed as given) into (or out of) the kid network-control list.
+ * Returns: 0; -1007 for a bad argument; -1021 when the subject has no kid; -1011 when the
+ * package's file list cannot be read; the framework's result.
+ */
+LUMEKWHLIST_PUBLIC int32_t lumek_kid_whlist_add_kid_netctl(uint32_t type, const char *subject);
+LUMEKWHLIST_PUBLIC int32_t lumek_kid_whlist_remove_kid_netctl(uint32_t type, const char *subject);
+
+/**
+ * lumek_kid_whlist_load_netctl_list - the kid network-control list as package names (type 0)
+ * or program paths (type 1); entries whose program is gone are left out.
+ * @list: receives the list (NULL first; free with lumek_kid_whlist_free_netctl_list()).
+ * _v2: the same as one malloc'd array in list order (release with free).
+ * Returns: 0; -1007 for a NULL address; LUMEK_WHLIST_ERR_NO_MEMORY; the framework's result.
+ */
+LUMEKWHLIST_PUBLIC int32_t lumek_kid_whlist_load_netctl_list(KidNetctlItem **list);
+LUMEKWHLIST_PUBLIC int32_t lumek_kid_whlist_load_netctl_list_v2(KidNetctlEntry **items, uint32_t *count);
+
 #ifdef __cplusplus
 }
 #endif

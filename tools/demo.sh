@@ -185,3 +185,48 @@ if [ "$(id -u)" -eq 0 ] && unshare -m true 2>/dev/null; then
 else
   echo "(labelling demo skipped: a private mount namespace needs root)"
 fi
+
+# A user's private directory, the application lists and kid network control: a fixture user
+# in a fixture password database and a home on a tmpfs, in a mount namespace of their own.
+kid2=$(mktemp -d /tmp/lumek-demo-kid2.XXXXXX)
+mkdir -p "$kid2/dpkg/info" "$kid2/net"
+cp /usr/bin/true "$kid2/net/demo-net"
+cp /usr/bin/true "$kid2/net/probe"
+echo "read me" >"$kid2/net/README"
+for p in demo-net demo-reader; do
+  printf 'Package: %s\nStatus: install ok installed\nMaintainer: demo\nArchitecture: all\nVersion: 1.0\nDescription: demo\n\n' "$p" >>"$kid2/dpkg/status"
+done
+printf '/.\n%s\n%s\n%s\n' "$kid2/net" "$kid2/net/demo-net" "$kid2/net/README" >"$kid2/dpkg/info/demo-net.list"
+printf '%s\n' "$kid2/net/README" >"$kid2/dpkg/info/demo-reader.list"
+printf 'root:x:0:0:root:/root:/bin/sh\ndemo:x:4242:4242:Demo User:/home/demo:/bin/sh\n' >"$kid2/passwd"
+cat >"$kid2/run.sh" <<KID
+mount --bind '$kid2/dpkg' /var/lib/dpkg || exit 1
+mount --bind '$kid2/passwd' /etc/passwd || exit 1
+mount -t tmpfs tmpfs /home || exit 1
+mkdir -p /home/demo/Documents/letters /home/demo/Music
+echo "dear demo" >/home/demo/Documents/letters/one.txt
+step() { printf '\n\033[1m\$ %s\033[0m\n' "\$*"; "\$@"; echo "(exit status \$?)"; }
+step '$ctl' kid app create demo-net demo-net
+step '$ctl' kid app create demo-reader demo-reader
+step '$ctl' kid app list
+step '$ctl' kid app list installed
+step '$ctl' --json kid app list third
+step '$ctl' kid privacy on /home/demo/Documents
+step '$ctl' kid policy list
+step '$ctl' kid resource list --kid-type 0
+step '$standin' kids kid_file
+step '$ctl' kid privacy on /home/demo/Documents/letters
+step '$ctl' kid privacy on /home/demo/..
+step '$ctl' kid privacy off /home/demo/Documents
+step '$ctl' kid policy list
+step '$ctl' kid resource list --kid-type 0
+step '$ctl' kid resource add --kid-type 2 '$kid2/net/probe'
+step '$ctl' kid netctl add demo-net
+step '$ctl' kid netctl add --file '$kid2/net/probe'
+step '$ctl' kid netctl list
+step '$ctl' --json kid netctl list
+step '$ctl' kid netctl remove demo-net
+step '$ctl' kid netctl list
+KID
+unshare -m bash "$kid2/run.sh"
+rm -rf "$kid2"

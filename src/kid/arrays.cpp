@@ -83,4 +83,8 @@ LUMEKWHLIST_PUBLIC int32_t lumek_kid_whlist_load_policy_list_by_subject_v2(uint3
     });
 }
 
+LUMEKWHLIST_PUBLIC int32_t lumek_kid_whlist_load_netctl_list_v2(KidNetctlEntry **items, uint32_t *count) {
+    return guarded([&] { return to_array<KidNetctlItem>(items, count, lumek_kid_whlist_load_netctl_list); });
+}
+
 }  // extern "C"

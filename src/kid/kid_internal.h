@@ -135,8 +135,9 @@ bool is_in_str_list(const std::vector<std::string> &list, const char *text);
 // ---- User resource directories ------------------------------------------------------------
 
 // 1 for an entry directly inside a home directory under /home or directly inside /root
-// that is a directory or missing (never a link, "." or ".."); 0 when not; -1 for NULL; -2
-// when the pattern cannot be compiled.
+// that is a directory or missing (never a link, "." or "..", and only inside an existing
+// home whose path has no link in it); 0 when not; -1 for NULL; -2 when the pattern cannot
+// be compiled.
 int is_user_res_dir(const char *path);
 // 0 and the uid of the user whose home is the parent of @path; -1 NULL, -2 no parent, -3
 // no such user.
@@ -153,6 +154,8 @@ void set_kid_under_dir(const char *dir, uint32_t kid);
 // Makes the kernel drop the cached decisions of every running process of @kid. 0, or -1
 // when /proc cannot be listed.
 int clear_process_kid_auth_policy_by_kid(uint32_t kid);
+// The same for every running process of a third app, whatever its kid.
+int clear_all_process_kid_auth_policy();
 
 // ---- MarkRecord batches --------------------------------------------------------------------
 

@@ -42,6 +42,10 @@ int refresh_processes(const char *tag, const std::function<bool(uint32_t)> &want
 
 }  // namespace
 
+int clear_all_process_kid_auth_policy() {
+    return refresh_processes("clear_all_process_kid_auth_policy", is_third_app);
+}
+
 int clear_process_kid_auth_policy_by_kid(uint32_t kid) {
     return refresh_processes("clear_process_kid_auth_policy_by_kid", [kid](uint32_t k) { return k == kid; });
 }

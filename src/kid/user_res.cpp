@@ -4,6 +4,7 @@
 #include <pwd.h>
 #include <regex.h>
 #include <stdio.h>
+#include <stdlib.h>
 
 #include <bitset>
 #include <mutex>
@@ -54,8 +55,12 @@ int is_user_res_dir(const char *path) {
     if (path_is_exist(path) >= 0 && path_is_dir(path) != 1) return 0;
     const regex_t *re = user_res_pattern();
     if (!re) return -2;
-    if (regexec(re, path, 0, nullptr, 0) != 0) return 0;
-    return has_dot_component(path) ? 0 : 1;
+    if (regexec(re, path, 0, nullptr, 0) != 0 || has_dot_component(path)) return 0;
+    // The home must be the place its name says: a home (or /home, /root) that is a link
+    // would carry the directory, and the kids written below it, elsewhere.
+    std::string home = parent_of(path);
+    MallocPtr real(realpath(home.c_str(), nullptr));
+    return real && home == real.get() ? 1 : 0;
 }
 
 int get_user_res_uid(const char *path, uint32_t *uid) {

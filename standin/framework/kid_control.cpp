@@ -102,4 +102,29 @@ int lumek_standin_kid_add_policy(uint32_t sub_kid, uint32_t obj_kid, uint32_t ui
     });
 }
 
+int lumek_standin_kid_add_res(uint32_t kid, uint32_t res_type, const char *path, const char *app_name) {
+    if (!path) return -1;
+    return standin::guarded(-1, [&] {
+        return exec_one("INSERT OR REPLACE INTO kid_res(path, kid, res_type, app_name) VALUES(?, ?, ?, ?)",
+                        [&](sqlite3_stmt *st) {
+                            sqlite3_bind_text(st, 1, path, -1, SQLITE_TRANSIENT);
+                            sqlite3_bind_int64(st, 2, kid);
+                            sqlite3_bind_int64(st, 3, res_type);
+                            sqlite3_bind_text(st, 4, app_name ? app_name : "", -1, SQLITE_TRANSIENT);
+                        });
+    });
+}
+
+int lumek_standin_kid_add_netctl(uint32_t kid, uint32_t flag, const char *path) {
+    if (!path) return -1;
+    return standin::guarded(-1, [&] {
+        return exec_one("INSERT OR REPLACE INTO kid_netctl(kid, flag, path) VALUES(?, ?, ?)",
+                        [&](sqlite3_stmt *st) {
+                            sqlite3_bind_int64(st, 1, kid);
+                            sqlite3_bind_int64(st, 2, flag);
+                            sqlite3_bind_text(st, 3, path, -1, SQLITE_TRANSIENT);
+                        });
+    });
+}
+
 }  // extern "C"

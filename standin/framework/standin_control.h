@@ -139,6 +139,10 @@ void lumek_standin_memdb_free_records(LumekStandinMemdbRecord *records, int coun
 /* Stores @record in database @key as lumek_memdb_create_record does, without a call-log
  * entry (fixtures: duplicates, records of a foreign shape). Returns 0 or -1. */
 int lumek_standin_memdb_insert(int key, const LumekStandinMemdbRecord *record);
+/* Stores a resource record (@app_name may be NULL) and a network-control entry as the
+ * framework would hold them, without a call-log entry. Return 0 or -1. */
+int lumek_standin_kid_add_res(uint32_t kid, uint32_t res_type, const char *path, const char *app_name);
+int lumek_standin_kid_add_netctl(uint32_t kid, uint32_t flag, const char *path);
 
 /* Frees an array from the calls above: each text, then the array. */
 void lumek_standin_free_lines(char **lines, int count);

@@ -44,7 +44,7 @@ TEST(KidHelpers, PackageNamesThatNeverReachTheTool) {
 TEST(KidHelpers, UserResourceDirectories) {
     lumek_test::ScratchDir scratch;
     const std::pair<const char *, int> cases[] = {
-        {"/home/nobody-here/new", 1},
+        {"/home/nobody-here/new", 0},  // no such home
         {"/root/new-dir", 1},
         {"/home/nobody-here", 0},
         {"/root/a/b", 0},

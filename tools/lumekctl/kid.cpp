@@ -1,6 +1,9 @@
-// lumekctl kid: the kid feature switch, package identities, kid policies and kid types.
+// lumekctl kid: the kid feature switch, package identities and application lists, kid
+// policies and kid types, shared resources, private user directories and kid network control.
+#include <ctype.h>
 #include <stdlib.h>
 
+#include <functional>
 #include <iomanip>
 #include <iostream>
 #include <map>
@@ -21,7 +24,9 @@ const std::map<int, std::string> kKidResults = {
     {LUMEK_WHLIST_ERR_NO_MEMORY, "out of memory"},
 };
 
-void report(const Options &opts, const std::string &op, const std::string &target, int result) {
+// @refusal, when given, says what -1007 means for this command.
+void report(const Options &opts, const std::string &op, const std::string &target, int result,
+            const char *refusal = nullptr) {
     if (opts.json) {
         nlohmann::json doc = {{"kid", op}, {"target", target}, {"result", result}};
         print_json(doc);
@@ -30,6 +35,8 @@ void report(const Options &opts, const std::string &op, const std::string &targe
     }
     if (result != 0) {
         auto it = kKidResults.find(result);
+        if (refusal && result == -1007)
+            return fail("kid " + op, std::string(refusal) + " (result " + std::to_string(result) + ")");
         fail("kid " + op, (it != kKidResults.end() ? it->second : "the framework refused") + " (result " +
                               std::to_string(result) + ")");
     }
@@ -64,13 +71,138 @@ void print_policies(const Options &opts, KidPolicyEntry *items, uint32_t n) {
     free(items);
 }
 
+const char *subject_word(uint32_t type) {
+    return type == LUMEK_KID_SUBJECT_APP ? "app" : "file";
+}
+
+const char *res_word(uint32_t res_type) {
+    return res_type == LUMEK_KID_RES_DIRECTORY ? "dir" : "file";
+}
+
+// Prints the rows of a _v2 array as a table or under @key in JSON, then frees the array.
+template <typename Entry>
+void print_rows(const Options &opts, const char *key, const char *noun, Entry *items, uint32_t n,
+                const std::vector<std::pair<std::string, int>> &columns,
+                const std::function<std::vector<nlohmann::json>(const Entry &)> &row) {
+    if (opts.json) {
+        nlohmann::json rows = nlohmann::json::array();
+        for (uint32_t i = 0; i < n; ++i) {
+            std::vector<nlohmann::json> cells = row(items[i]);
+            nlohmann::json obj;
+            for (size_t c = 0; c < columns.size(); ++c) obj[columns[c].first] = cells[c];
+            rows.push_back(obj);
+        }
+        print_json({{key, rows}});
+    } else {
+        for (const auto &[name, width] : columns) {
+            std::string head = name;
+            for (char &ch : head) ch = static_cast<char>(toupper(static_cast<unsigned char>(ch)));
+            std::cout << std::left << std::setw(width) << head;
+        }
+        std::cout << '\n';
+        for (uint32_t i = 0; i < n; ++i) {
+            std::vector<nlohmann::json> cells = row(items[i]);
+            for (size_t c = 0; c < cells.size(); ++c)
+                std::cout << std::left << std::setw(columns[c].second)
+                          << (cells[c].is_string() ? cells[c].template get<std::string>() : cells[c].dump());
+            std::cout << '\n';
+        }
+        std::cout << "(" << n << " " << noun << ")\n";
+    }
+    free(items);
+}
+
 struct KidArgs {
     std::string app, pkg, subject, object, name;
     std::vector<std::string> files;
     int level = 1;
-    uint32_t perm = 0;
+    uint32_t perm = 0, kid_type = 0;
     bool file = false;
+    std::string which = "all";
 };
+
+// kid resource, kid privacy, kid app list and kid netctl.
+void add_kid_list_commands(CLI::App &kid, CLI::App &appcmd, const Options &opts, KidArgs &a) {
+    auto *res = kid.add_subcommand("resource", "Shared resources of kid types 0-2 (kids 999, 1999, 9999)");
+    res->require_subcommand(1);
+    for (const char *op : {"add", "remove"}) {
+        auto *sub = res->add_subcommand(op, std::string(op) + " a path as a shared resource");
+        sub->add_option("path", a.name)->required();
+        sub->add_option("--kid-type", a.kid_type, "0, 1 or 2")->check(CLI::Range(0, 2));
+        sub->callback([&opts, &a, op = std::string(op)] {
+            int rc = op == "add" ? lumek_kid_whlist_add_res(a.kid_type, 0, a.name.c_str())
+                                 : lumek_kid_whlist_remove_res(a.kid_type, 0, a.name.c_str());
+            report(opts, "resource " + op, a.name, rc);
+        });
+    }
+    auto *rlist = res->add_subcommand("list", "Resources of every kid of one kid type");
+    rlist->add_option("--kid-type", a.kid_type, "0-4, or 5 for all")->check(CLI::Range(0, 5));
+    rlist->callback([&opts, &a] {
+        KidResEntry *items = nullptr;
+        uint32_t n = 0;
+        int rc = lumek_kid_whlist_load_res_list_v2(a.kid_type, 0, &items, &n);
+        if (rc != 0) return report(opts, "resource list", std::to_string(a.kid_type), rc);
+        print_rows<KidResEntry>(
+            opts, "resources", n == 1 ? "resource" : "resources", items, n,
+            {{"kid_type", 10}, {"res_type", 10}, {"path", 0}}, [](const KidResEntry &e) {
+                return std::vector<nlohmann::json>{e.kid_type, res_word(e.res_type), e.path};
+            });
+    });
+
+    auto *privacy =
+        kid.add_subcommand("privacy", "Make a directory in a user's home private (on) or public (off)");
+    privacy->add_option("state", a.which)->required()->check(CLI::IsMember({"on", "off"}));
+    privacy->add_option("directory", a.name)->required();
+    privacy->callback([&opts, &a] {
+        int rc = a.which == "on" ? lumek_kid_whlist_add_user_privacy_res(a.name.c_str())
+                                 : lumek_kid_whlist_remove_user_privcay_res(a.name.c_str());
+        report(opts, "privacy " + a.which, a.name, rc,
+               "not a directory directly inside a user's home (/home/USER/DIR or /root/DIR, written "
+               "without \"..\", a trailing \"/\" or a link), or no privacy kid free");
+    });
+
+    auto *alist = appcmd.add_subcommand("list", "Applications with identities");
+    alist->add_option("which", a.which, "all (kids 9999-500000), third, installed or installed-third")
+        ->check(CLI::IsMember({"all", "third", "installed", "installed-third"}));
+    alist->callback([&opts, &a] {
+        KidAppEntry *items = nullptr;
+        uint32_t n = 0;
+        int rc = a.which == "third"       ? lumek_kid_whlist_load_third_app_list_v2(&items, &n)
+                 : a.which == "installed" ? lumek_kid_whlist_load_installed_app_list_v2(&items, &n)
+                 : a.which == "installed-third"
+                     ? lumek_kid_whlist_load_installed_third_app_list_v2(&items, &n)
+                     : lumek_kid_whlist_load_app_list_v2(&items, &n);
+        if (rc != 0) return report(opts, "app list", a.which, rc);
+        print_rows<KidAppEntry>(opts, "apps", n == 1 ? "application" : "applications", items, n,
+                                {{"kid_type", 10}, {"app", 32}, {"package", 0}}, [](const KidAppEntry &e) {
+                                    return std::vector<nlohmann::json>{e.kid_type, e.app_name, e.pkg_name};
+                                });
+    });
+
+    auto *netctl = kid.add_subcommand("netctl", "Network control by kid");
+    netctl->require_subcommand(1);
+    for (const char *op : {"add", "remove"}) {
+        auto *sub = netctl->add_subcommand(op, std::string(op) + " an application's programs or one program");
+        sub->add_option("subject", a.subject)->required();
+        sub->add_flag("--file", a.file, "The subject is a program file, not an application name");
+        sub->callback([&opts, &a, op = std::string(op)] {
+            uint32_t t = subject_type(a.file);
+            int rc = op == "add" ? lumek_kid_whlist_add_kid_netctl(t, a.subject.c_str())
+                                 : lumek_kid_whlist_remove_kid_netctl(t, a.subject.c_str());
+            report(opts, "netctl " + op, a.subject, rc);
+        });
+    }
+    netctl->add_subcommand("list", "The kid network-control list")->callback([&opts] {
+        KidNetctlEntry *items = nullptr;
+        uint32_t n = 0;
+        int rc = lumek_kid_whlist_load_netctl_list_v2(&items, &n);
+        if (rc != 0) return report(opts, "netctl list", "", rc);
+        print_rows<KidNetctlEntry>(opts, "netctl", n == 1 ? "entry" : "entries", items, n,
+                                   {{"type", 6}, {"name", 0}}, [](const KidNetctlEntry &e) {
+                                       return std::vector<nlohmann::json>{subject_word(e.type), e.name};
+                                   });
+    });
+}
 
 }  // namespace
 
@@ -152,6 +284,8 @@ void add_kid_commands(CLI::App &app, const Options &opts) {
         if (rc != 0) return report(opts, "policy list", a.subject, rc);
         print_policies(opts, items, n);
     });
+
+    add_kid_list_commands(*kid, *appcmd, opts, a);
 
     auto *type = kid->add_subcommand("type", "The kid type of an application or a file");
     type->add_option("name", a.name)->required();
