@@ -91,36 +91,56 @@ std::optional<std::vector<std::string>> DepScanner::needed_names(const char *pro
     return names;
 }
 
+// The lines whereis printed for @names (one per name, in order, when all went well);
+// nullopt when it could not be run.
+std::optional<std::vector<std::string>> DepScanner::ask_whereis(bool binaries_only,
+                                                                const std::vector<std::string> &names) {
+    SpawnOptions so;
+    so.search_path = true;  // the tool has always been found through PATH
+    so.capture_stdout = true;
+    std::vector<std::string> argv{kWhereis};
+    if (binaries_only) argv.push_back("-b");
+    argv.insert(argv.end(), names.begin(), names.end());
+    ++processes_;
+    SpawnResult r = run_command(argv, so);
+    if (!r.ran) return std::nullopt;
+    return lines_of(r.out);
+}
+
+// whereis lists binaries before manual pages and sources, so the first location of its full
+// answer is the first binary whenever there is one. Binaries alone are quick to find, so all
+// names are asked for binaries in one run, and only names without one are asked in full.
 std::vector<DepScanner::Location> DepScanner::locate(const std::vector<std::string> &names) {
     std::vector<std::string> todo;
     for (const auto &n : names)
         if (!where_.count(n) && std::find(todo.begin(), todo.end(), n) == todo.end()) todo.push_back(n);
+    std::vector<std::string> full;
     if (!todo.empty()) {
-        SpawnOptions so;
-        so.search_path = true;  // the tool has always been found through PATH
-        so.capture_stdout = true;
-        std::vector<std::string> argv{kWhereis};
-        argv.insert(argv.end(), todo.begin(), todo.end());
-        ++processes_;
-        SpawnResult r = run_command(argv, so);
-        std::vector<std::string> lines = lines_of(r.out);
-        if (r.ran && lines.size() == todo.size()) {
-            // whereis answers one line per name, in order.
+        auto lines = ask_whereis(true, todo);
+        if (lines && lines->size() == todo.size()) {
             for (size_t i = 0; i < todo.size(); ++i) {
-                Location loc;
-                loc.ran = true;
-                if (!lines[i].empty()) loc.candidate = whereis_candidate(lines[i]);
-                where_.emplace(todo[i], loc);
+                std::optional<std::string> found = whereis_candidate((*lines)[i]);
+                if (found)
+                    where_.emplace(todo[i], Location{true, std::move(found)});
+                else
+                    full.push_back(todo[i]);
             }
         } else {
+            full = todo;
+        }
+    }
+    if (!full.empty()) {
+        auto lines = ask_whereis(false, full);
+        if (lines && lines->size() == full.size()) {
+            for (size_t i = 0; i < full.size(); ++i)
+                where_.emplace(full[i], Location{true, whereis_candidate((*lines)[i])});
+        } else {
             // Not the answer expected: ask for each name on its own.
-            for (const auto &n : todo) {
-                ++processes_;
-                SpawnResult one = run_command({kWhereis, n}, so);
+            for (const auto &n : full) {
+                auto one = ask_whereis(false, {n});
                 Location loc;
-                loc.ran = one.ran;
-                std::vector<std::string> l = lines_of(one.out);
-                if (one.ran && !l.empty() && !l[0].empty()) loc.candidate = whereis_candidate(l[0]);
+                loc.ran = one.has_value();
+                if (one && !one->empty()) loc.candidate = whereis_candidate((*one)[0]);
                 where_.emplace(n, loc);
             }
         }

@@ -213,6 +213,8 @@ class DepScanner {
     int processes() const { return processes_; }
 
   private:
+    std::optional<std::vector<std::string>> ask_whereis(bool binaries_only,
+                                                        const std::vector<std::string> &names);
     std::unordered_map<std::string, std::optional<std::vector<std::string>>> needed_;
     std::unordered_map<std::string, Location> where_;
     std::unordered_map<std::string, std::optional<std::string>> real_;
