@@ -30,10 +30,8 @@ inline constexpr int32_t kNoMemory = LUMEK_WHLIST_ERR_NO_MEMORY;
 inline constexpr int kLogLevel = 2;
 inline constexpr int kFeatureKid = 10;
 
-// Fixed inputs: the package manager's status file and its query tool (named without a
-// directory, so PATH finds it as it always has).
+// Fixed input: the package manager's status file.
 inline constexpr const char kDpkgStatus[] = "/var/lib/dpkg/status";
-inline constexpr const char kDpkgQuery[] = "dpkg-query";
 
 // Kid numbering.
 inline constexpr uint32_t kTypeCount = 6;
@@ -121,9 +119,6 @@ class ListBuilder {
 
 // ---- Package manager -------------------------------------------------------------------
 
-// Whether @name can be a package name at all: what dpkg-query is given is never an option
-// and never more than 254 bytes of [A-Za-z0-9.+:~-].
-bool is_valid_package_name(const char *name);
 // Regular files listed for @pkg by "dpkg-query -L" (directories, links and missing paths
 // left out), in its order. nullopt when none, or when the name is no package name.
 std::optional<std::vector<std::string>> get_file_list_of_pkg(const char *pkg);

@@ -5,6 +5,7 @@
 #include <algorithm>
 
 #include "common/spawn.h"
+#include "common/package_listing.h"
 #include "kid/kid_internal.h"
 
 namespace lumek::kid {
@@ -34,34 +35,21 @@ bool read_line(FILE *f, std::string &line) {
 }
 }  // namespace
 
-bool is_valid_package_name(const char *name) {
-    if (!name || !*name || *name == '-') return false;
-    size_t n = strnlen(name, kMaxPackageName + 1);
-    if (n > kMaxPackageName) return false;
-    return std::all_of(name, name + n, [](char c) {
-        return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') ||
-               strchr(".+:~-", c) != nullptr;
-    });
-}
-
 std::optional<std::vector<std::string>> get_file_list_of_pkg(const char *pkg) {
     // A text that cannot be a package name never reaches the tool.
-    if (!is_valid_package_name(pkg)) return std::nullopt;
+    if (!pkg || !is_valid_package_name(pkg)) return std::nullopt;
     KID_LOG("get_file_list_of_pkg", "command = %s",
             ("dpkg-query -L " + std::string(pkg) + " 2>/dev/null").c_str());
-    SpawnOptions opts;
-    opts.search_path = true;
-    opts.capture_stdout = true;
-    opts.stderr_to_null = true;
-    SpawnResult res = run_command({kDpkgQuery, "-L", pkg}, opts);
-    if (!res.ran) return std::nullopt;
+    std::optional<std::string> listing = dpkg_query_listing(pkg);
+    if (!listing) return std::nullopt;
+    const std::string &out = *listing;
 
     std::vector<std::string> files;
     size_t pos = 0;
-    while (pos < res.out.size()) {
-        size_t end = res.out.find('\n', pos);
-        if (end == std::string::npos) end = res.out.size();
-        std::string line = res.out.substr(pos, end - pos);
+    while (pos < out.size()) {
+        size_t end = out.find('\n', pos);
+        if (end == std::string::npos) end = out.size();
+        std::string line = out.substr(pos, end - pos);
         pos = end + 1;
         if (line.empty() || line.size() > kMaxListedPath) continue;
         const char *p = line.c_str();

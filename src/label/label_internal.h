@@ -4,6 +4,8 @@
 // loads a ListSet once per call and asks choose_label (or decide) for every path.
 #pragma once
 
+#include "common/edge.h"
+
 #include <stddef.h>
 #include <stdint.h>
 #include <string.h>
@@ -180,8 +182,6 @@ void plan_add(PlanSink *plan, const char *path, const char *label, int file_type
 // Moves a plan into a malloc'd array for the caller.
 int32_t hand_out_plan(PlanSink &plan, LumekPlanItem **items, int32_t *count);
 
-// A valid package name (optionally ":arch"); only such names are ever queried.
-bool package_name_ok(const std::string &name);
 // The cleaned package name: after the last "/", cut at the first "_".
 std::string clean_package_name(const char *package);
 
@@ -245,14 +245,6 @@ int32_t exectl_by_type(DepScanner &scan, int op, const char *path);
 
 // ---- Edge ---------------------------------------------------------------------------------
 
-// Runs an exported function's body so that no exception leaves the C edge.
-template <typename T, typename Fn>
-T guarded(T fallback, Fn &&fn) noexcept {
-    try {
-        return fn();
-    } catch (...) {
-        return fallback;
-    }
-}
+using ::lumek::guarded;
 
 }  // namespace lumek::label

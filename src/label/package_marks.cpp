@@ -2,7 +2,7 @@
 // three package operations.
 #include <string.h>
 
-#include "common/spawn.h"
+#include "common/package_listing.h"
 #include "core/last_error.h"
 #include "label/label_internal.h"
 
@@ -10,14 +10,7 @@ namespace lumek::label {
 
 namespace {
 
-constexpr size_t kMaxPackageName = 254;
-constexpr char kDpkgQuery[] = "dpkg-query";
 constexpr char kTmpPart[] = "/tmp/";
-
-bool package_char_ok(unsigned char c) {
-    return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '.' ||
-           c == '+' || c == ':' || c == '~' || c == '-';
-}
 
 // Considers one listed line; returns the record's label when it is recorded.
 void consider_line(Decider &decider, int op, const std::string &line, MarkList &marks, PlanSink *plan) {
@@ -51,30 +44,18 @@ std::string clean_package_name(const char *package) {
     return name;
 }
 
-bool package_name_ok(const std::string &name) {
-    if (name.empty() || name.size() > kMaxPackageName || name[0] == '-') return false;
-    for (unsigned char c : name)
-        if (!package_char_ok(c)) return false;
-    return true;
-}
-
 std::optional<MarkList> build_package_marks(int op, const char *package, PlanSink *plan) {
-    std::string name = clean_package_name(package);
-    if (!package_name_ok(name)) return std::nullopt;
-    SpawnOptions so;
-    so.search_path = true;  // the tool has always been found through PATH
-    so.stderr_to_null = true;
-    so.capture_stdout = true;
-    SpawnResult r = run_command({kDpkgQuery, "-L", name}, so);
-    if (!r.ran) return std::nullopt;
+    std::optional<std::string> listing = dpkg_query_listing(clean_package_name(package));
+    if (!listing) return std::nullopt;
+    const std::string &out = *listing;
 
     Decider decider;
     MarkList marks;
     size_t pos = 0;
-    while (pos < r.out.size()) {
-        size_t nl = r.out.find('\n', pos);
-        size_t end = nl == std::string::npos ? r.out.size() : nl;
-        std::string line = r.out.substr(pos, end - pos);
+    while (pos < out.size()) {
+        size_t nl = out.find('\n', pos);
+        size_t end = nl == std::string::npos ? out.size() : nl;
+        std::string line = out.substr(pos, end - pos);
         pos = end + 1;
         if (!line.empty()) consider_line(decider, op, line, marks, plan);
     }

@@ -2,6 +2,8 @@
 // package lists per user, and the ppro and pblk lists. Private to src/lists.
 #pragma once
 
+#include "common/edge.h"
+
 #include <stddef.h>
 #include <stdint.h>
 #include <stdlib.h>
@@ -75,14 +77,6 @@ bool is_program_file(const char *path);
 // path when it has none.
 const char *file_name_of(const char *path);
 
-// Runs an exported function's body so that no exception leaves the C edge.
-template <typename T, typename Fn>
-T guarded(T fallback, Fn &&fn) noexcept {
-    try {
-        return fn();
-    } catch (...) {
-        return fallback;
-    }
-}
+using ::lumek::guarded;
 
 }  // namespace lumek::lists
