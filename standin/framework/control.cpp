@@ -14,9 +14,7 @@
 
 using standin::Session;
 
-namespace {
-
-char **to_array(const std::vector<std::string> &lines, int *count) {
+char **standin::lines_to_array(const std::vector<std::string> &lines, int *count) {
     char **arr = static_cast<char **>(calloc(lines.size() + 1, sizeof(char *)));
     if (!arr) return nullptr;
     for (size_t i = 0; i < lines.size(); ++i) {
@@ -29,6 +27,8 @@ char **to_array(const std::vector<std::string> &lines, int *count) {
     if (count) *count = static_cast<int>(lines.size());
     return arr;
 }
+
+namespace {
 
 std::string key_of(const char *path) {
     auto abs = standin::clean_absolute(path);
@@ -188,7 +188,7 @@ char **lumek_standin_calls(const char *func, int *count) {
             lines.push_back(std::string(f ? f : "") + "(" + (a ? a : "") + ")");
         }
         sqlite3_reset(st);
-        return to_array(lines, count);
+        return standin::lines_to_array(lines, count);
     });
 }
 
@@ -225,7 +225,7 @@ char **lumek_standin_log_lines(int *count) {
                 pos = nl + 1;
             }
         }
-        return to_array(lines, count);
+        return standin::lines_to_array(lines, count);
     });
 }
 
@@ -359,7 +359,7 @@ char **lumek_standin_kmods(int sm, int *count) {
             names.emplace_back(t ? reinterpret_cast<const char *>(t) : "");
         }
         sqlite3_reset(st);
-        return to_array(names, count);
+        return standin::lines_to_array(names, count);
     });
 }
 

@@ -49,17 +49,7 @@ char **lines_of(const char *sql, int columns, const char *bind_text, int *count)
         lines.push_back(line);
     }
     sqlite3_reset(st);
-    char **arr = static_cast<char **>(calloc(lines.size() + 1, sizeof(char *)));
-    if (!arr) return nullptr;
-    for (size_t i = 0; i < lines.size(); ++i) {
-        arr[i] = strdup(lines[i].c_str());
-        if (!arr[i]) {
-            lumek_standin_free_lines(arr, static_cast<int>(i));
-            return nullptr;
-        }
-    }
-    if (count) *count = static_cast<int>(lines.size());
-    return arr;
+    return standin::lines_to_array(lines, count);
 }
 
 }  // namespace

@@ -70,17 +70,7 @@ char **lumek_standin_memdb_databases(int *count) {
         sqlite3_reset(st);
         std::vector<std::string> lines;
         for (auto &r : rows) lines.push_back(r.second + " " + indexed_columns(*s, r.first));
-        auto **arr = static_cast<char **>(calloc(lines.size() + 1, sizeof(char *)));
-        if (!arr) return nullptr;
-        for (size_t i = 0; i < lines.size(); ++i) {
-            arr[i] = strdup(lines[i].c_str());
-            if (!arr[i]) {
-                lumek_standin_free_lines(arr, static_cast<int>(i));
-                return nullptr;
-            }
-        }
-        if (count) *count = static_cast<int>(lines.size());
-        return arr;
+        return standin::lines_to_array(lines, count);
     });
 }
 

@@ -144,4 +144,8 @@ bool kv_set(Store &s, const char *key, int64_t value);
 bool valid_exectl_label(const char *label);
 bool valid_protect_text(const char *text);
 
+// @lines as a malloc'd NULL-terminated array for the control calls (freed with
+// lumek_standin_free_lines); NULL when memory runs out.
+char **lines_to_array(const std::vector<std::string> &lines, int *count);
+
 }  // namespace standin
