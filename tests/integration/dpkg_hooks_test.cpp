@@ -1,0 +1,207 @@
+// The package manager's hooks against the stand-in and its memdb, with real files of every
+// type and real data lists in a private mount namespace (on /mnt: "/tmp/" paths are never
+// labelled by the package manager's tools).
+#include <sched.h>
+#include <stdlib.h>
+#include <sys/mount.h>
+
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "daemon_control.h"
+#include "lumekwhlist.h"
+#include "namespaces.h"
+#include "standin_state.h"
+
+namespace fs = std::filesystem;
+using Lines = std::vector<std::string>;
+using lumek_test::framework_calls;
+
+namespace {
+
+const std::string kBin = "/mnt/dh/bin/";
+
+void write(const std::string &path, const std::string &text) {
+    fs::create_directories(fs::path(path).parent_path());
+    std::ofstream(path) << text;
+}
+
+bool build_tree() {
+    if (mount("tmpfs", "/mnt", "tmpfs", 0, nullptr) != 0) return false;
+    write(kBin + "run.sh", "#!/bin/sh\n");
+    write(kBin + "notes", "plain\n");
+    write(kBin + "README.md", "# readme\n");
+    write("/mnt/dh/m.c", "int init_module(void){return 0;}\n");
+    if (system(("cp /usr/bin/true " + kBin + "prog && cc -shared -fPIC -o " + kBin +
+                "lib.so /mnt/dh/m.c && cc -c -o " + kBin + "mod.ko /mnt/dh/m.c && ln -s prog " + kBin +
+                "link")
+                   .c_str()) != 0)
+        return false;
+    write("/mnt/dh/data/trust_list", kBin + "lib.so\n");
+    write("/mnt/dh/data/script_list", kBin + "run.sh\n");
+    write("/mnt/dh/data/readonly_pkg_list", "\ndemo-ro\n");
+    return lumek_test::bind_mount("/mnt/dh/data", "/usr/share/lumek-utils/data");
+}
+
+// The rtdb is made before the fork: a child must not share the parent's bus connection.
+void in_tree(const std::function<void()> &fn, bool rtdb = false) {
+    lumek_test::daemon_control_unref("Reset", nullptr);
+    lumek_standin_reset();
+    if (rtdb) ASSERT_EQ(lumek_memdb_whlist_create(), 0);
+    int st = lumek_test::run_in_namespaces(CLONE_NEWNS, [&] {
+        if (!build_tree()) return 2;
+        fn();
+        return 0;
+    });
+    ASSERT_NE(st, lumek_test::kNamespacesRefused) << "private mount namespace refused";
+    EXPECT_EQ(st, 0);
+}
+
+std::string label_of(const std::string &path) {
+    char *l = lumek_standin_label(path.c_str());
+    std::string s = l ? l : "";
+    free(l);
+    return s;
+}
+
+// The framework error the next call of @func fails with.
+void fail_next(const char *func, int32_t code) {
+    LumekStandinFault f{};
+    f.times = 1;
+    f.ret = -1;
+    f.set_error = 1;
+    f.code = code;
+    strcpy(f.object, "obj");
+    strcpy(f.message, "refused");
+    lumek_standin_fault_set(func, &f);
+}
+
+// A label record stored as it is, duplicates included.
+void store_special(std::string path, std::string label) {
+    LumekStandinMemdbRecord r{7, {3, 5, 5, 5, 3, 5, 3}, {0, 0, 0, 0, 0, 0, 1}, {}};
+    r.text[1] = &path[0];
+    r.text[2] = &label[0];
+    r.text[3] = const_cast<char *>("other");
+    r.text[5] = const_cast<char *>("H");
+    EXPECT_EQ(lumek_standin_memdb_insert(10000, &r), 0);
+}
+
+std::string rec(const std::string &name, const char *label, int type = -1) {
+    return "{\"" + kBin + name + "\", \"" + label + "\"" + (type < 0 ? "" : ", " + std::to_string(type)) +
+           "}";
+}
+
+}  // namespace
+
+TEST(DpkgHooks, SingleFile) {
+    in_tree([] {
+        struct Row {
+            const char *name;
+            int32_t result;
+            const char *label;  // "" when nothing is labelled
+        } rows[] = {
+            {"README.md", 0, ""},      {"notes", 0, "verified"},
+            {"link", 0, "verified"},  // fail-open for the rest
+            {"mod.ko", 0, "verified"}, {"gone", -2, ""},
+        };
+        for (const Row &r : rows) {
+            EXPECT_EQ(lumek_whlist_exectl_add_for_dpkg((kBin + r.name).c_str()), r.result) << r.name;
+            EXPECT_EQ(label_of(kBin + r.name), r.label) << r.name;
+        }
+        // A plain data file goes through the single setter, not a batch.
+        EXPECT_EQ(framework_calls("lumek_exectl_set")[0],
+                  "lumek_exectl_set(\"" + kBin + "notes\", \"verified\")");
+        EXPECT_EQ(lumek_whlist_exectl_add_for_dpkg(nullptr), -2);
+        EXPECT_STREQ(lumek_whlist_last_err(), "Invalid argument");
+        for (auto [code, result] : {std::pair{-1001, 1}, {-1002, 1}, {-1006, -1}}) {
+            fail_next("lumek_exectl_set", code);
+            EXPECT_EQ(lumek_whlist_exectl_add_for_dpkg((kBin + "notes").c_str()), result) << code;
+        }
+    });
+}
+
+TEST(DpkgHooks, BatchKeepsTheRtdbSpecialLabels) {
+    in_tree(
+        [] {
+            std::string prog = kBin + "prog", lib = kBin + "lib.so";
+            // The trust list beats the rtdb; only "verified" records take the rtdb's label.
+            ASSERT_EQ(lumek_memdb_whlist_exectl_add({&prog[0], (char *)"H", 0, LUMEK_EXECTL_VORDSW, 1, 0, 0}),
+                      0);
+            ASSERT_EQ(lumek_memdb_whlist_exectl_add({&lib[0], (char *)"H", 1, LUMEK_EXECTL_SCRIPT, 1, 0, 0}),
+                      0);
+            // Of two records for one path, the first in the loaded list (the last stored) counts.
+            store_special(kBin + "notes", "parent");
+            store_special(kBin + "notes", "vordsw");
+            std::vector<std::string> names = {"README.md", "prog",   "lib.so", "notes",
+                                              "link",      "mod.ko", "gone",   "run.sh"};
+            std::vector<const char *> paths;
+            std::vector<std::string> full;
+            for (auto &n : names) full.push_back(kBin + n);
+            for (auto &f : full) paths.push_back(f.c_str());
+            paths.insert(paths.begin() + 3, nullptr);
+            EXPECT_EQ(
+                lumek_whlist_exectl_multi_add_for_dpkg(paths.data(), static_cast<int32_t>(paths.size())), 6);
+            EXPECT_EQ(framework_calls("lumek_exectl_multi_set_for_dpkg"),
+                      Lines{"lumek_exectl_multi_set_for_dpkg(6, " + rec("prog", "vordsw", 0) + ", " +
+                            rec("lib.so", "trusted", 1) + ", " + rec("notes", "vordsw", 4) + ", " +
+                            rec("link", "verified", 5) + ", " + rec("mod.ko", "verified", 3) + ", " +
+                            rec("run.sh", "script", 2) + ")"});
+
+            // Nothing left to label, or a count that is not above 0: no setter call.
+            const char *skipped[] = {full[0].c_str(), full[6].c_str(), nullptr};
+            EXPECT_EQ(lumek_whlist_exectl_multi_add_for_dpkg(skipped, 3), 0);
+            for (int32_t n : {0, -1, INT32_MIN})
+                EXPECT_EQ(lumek_whlist_exectl_multi_add_for_dpkg(paths.data(), n), -2);
+            EXPECT_EQ(lumek_whlist_exectl_multi_add_for_dpkg(nullptr, 1), -2);
+            for (auto [code, result] : {std::pair{-1001, -1}, {-1006, -3}}) {
+                fail_next("lumek_exectl_multi_set_for_dpkg", code);
+                EXPECT_EQ(lumek_whlist_exectl_multi_add_for_dpkg(paths.data(), 2), result);
+                EXPECT_STREQ(lumek_whlist_last_err(), "obj: refused\n");
+            }
+            EXPECT_EQ(framework_calls("lumek_exectl_multi_set_for_dpkg").size(), 3u);
+            // Without an rtdb nothing is labelled.
+            ASSERT_EQ(lumek_memdb_whlist_delete(), 0);
+            EXPECT_EQ(lumek_whlist_exectl_multi_add_for_dpkg(paths.data(), 2), -1);
+            EXPECT_EQ(framework_calls("lumek_exectl_multi_set_for_dpkg").size(), 3u);
+            EXPECT_EQ(lumek_test::log_lines().back(), "2|0|\\N|load whlist objects failed");
+        },
+        true);
+}
+
+TEST(DpkgHooks, ProtectionByPackageName) {
+    in_tree([] {
+        std::vector<std::string> full;
+        for (auto n : {"prog", "lib.so", "run.sh", "mod.ko", "notes", "link", "README.md"})
+            full.push_back(kBin + n);
+        std::vector<const char *> paths;
+        for (auto &f : full) paths.push_back(f.c_str());
+        const int32_t n = static_cast<int32_t>(paths.size());
+        EXPECT_EQ(lumek_whlist_protect_set_by_name_for_dpkg("demo-ro:amd64", paths.data(), n), 3);
+        EXPECT_EQ(framework_calls("lumek_protect_multi_set"),
+                  Lines{"lumek_protect_multi_set(3, " + rec("prog", "readonly") + ", " +
+                        rec("lib.so", "readonly") + ", " + rec("mod.ko", "readonly") + ")"});
+        // Unlisted: -2 and the buffer as it was.
+        EXPECT_EQ(lumek_whlist_protect_set_by_name_for_dpkg(nullptr, paths.data(), n), -1);
+        EXPECT_STREQ(lumek_whlist_last_err(), "Invalid argument");
+        for (const char *other : {"demo", "demo-ro-x", "", "x:demo-ro"})
+            EXPECT_EQ(lumek_whlist_protect_set_by_name_for_dpkg(other, paths.data(), n), -2) << other;
+        EXPECT_STREQ(lumek_whlist_last_err(), "Invalid argument");
+        // Scripts only: no batch.
+        EXPECT_EQ(lumek_whlist_protect_set_by_name_for_dpkg("demo-ro", &paths[2], 1), 0);
+        for (int32_t bad : {0, -5})
+            EXPECT_EQ(lumek_whlist_protect_set_by_name_for_dpkg("demo-ro", paths.data(), bad), -1);
+        EXPECT_EQ(framework_calls("lumek_protect_multi_set").size(), 1u);
+
+        // Disabled: every hook succeeds without touching anything.
+        lumek_standin_set_flag("status", 0);
+        EXPECT_EQ(lumek_whlist_exectl_add_for_dpkg(nullptr) +
+                      lumek_whlist_exectl_multi_add_for_dpkg(paths.data(), -1) +
+                      lumek_whlist_protect_set_by_name_for_dpkg(nullptr, nullptr, 0),
+                  0);
+        EXPECT_EQ(framework_calls().back(), "lumek_getstatus()");
+    });
+}
