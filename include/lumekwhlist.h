@@ -1046,6 +1046,43 @@ LUMEKWHLIST_PUBLIC int32_t lumek_kid_whlist_remove_kid_netctl(uint32_t type, con
 LUMEKWHLIST_PUBLIC int32_t lumek_kid_whlist_load_netctl_list(KidNetctlItem **list);
 LUMEKWHLIST_PUBLIC int32_t lumek_kid_whlist_load_netctl_list_v2(KidNetctlEntry **items, uint32_t *count);
 
+/* ------------------------------------------------------------------------------------------
+ * Package-manager hooks: what the package manager calls for the files it installs. Each
+ * returns 0 at once while the framework is disabled. Files that do not exist or whose name
+ * ends in a data-file extension (".h", ".c", ".xml", ".txt", ".png", ".html", ".gif",
+ * ".bmp", ".jpg", ".cpp", ".js", ".svg", ".json", ".md", ".map", ".css") are skipped.
+ * ------------------------------------------------------------------------------------------ */
+/**
+ * lumek_whlist_exectl_add_for_dpkg - label one installed file: programs, libraries and
+ * scripts as lumek_whlist_add(LUMEK_KIND_EXECTL) does, kernel modules as
+ * lumek_whlist_add(LUMEK_KIND_KMOD), any other file (links and unclassifiable files too)
+ * "verified".
+ * Returns: 0 labelled, skipped or disabled; 1 authorisation failed or cancelled; -1 other
+ * failure; -2 NULL or missing @path (EINVAL text in the last-error buffer).
+ */
+LUMEKWHLIST_PUBLIC int32_t lumek_whlist_exectl_add_for_dpkg(const char *path);
+/**
+ * lumek_whlist_exectl_multi_add_for_dpkg - label @count installed files in one typed batch.
+ * Labels come from the data lists whatever the file type ("verified" when no list names a
+ * file); a "verified" file keeps the special label ("vordsw", "trusted", "parent",
+ * "script") the rtdb records for it. NULL elements are skipped.
+ * Returns: the batch setter's result (0 or more), 0 when disabled or nothing was left to
+ * label; -1 no rtdb (nothing is labelled) or authorisation failed or cancelled; -2 NULL
+ * @paths or @count not above 0; -3 other batch failure ("OBJECT: REASON" in the buffer).
+ */
+LUMEKWHLIST_PUBLIC int32_t lumek_whlist_exectl_multi_add_for_dpkg(const char **paths, int32_t count);
+/**
+ * lumek_whlist_protect_set_by_name_for_dpkg - protect as "readonly" the programs, libraries
+ * and kernel modules among @paths when @package (":ARCH" dropped) is a line of
+ * "/usr/share/lumek-utils/data/readonly_pkg_list".
+ * Returns: the batch setter's result (0 or more), 0 when disabled or nothing to protect;
+ * -1 NULL @package or @paths, @count not above 0, or authorisation failed or cancelled;
+ * -2 list unreadable or package not listed (the buffer is left alone); -3 other batch
+ * failure.
+ */
+LUMEKWHLIST_PUBLIC int32_t lumek_whlist_protect_set_by_name_for_dpkg(const char *package, const char **paths,
+                                                                     int32_t count);
+
 #ifdef __cplusplus
 }
 #endif

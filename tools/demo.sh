@@ -230,3 +230,34 @@ step '$ctl' kid netctl list
 KID
 unshare -m bash "$kid2/run.sh"
 rm -rf "$kid2"
+
+# Package-manager hooks: lumekctl dpkg-hook on a few paths, then a tiny package built with
+# dpkg-deb and installed by the real dpkg into a scratch root with the example configuration
+# of contrib/dpkg as its status logger; its labels, the rtdb and the drift check follow.
+dpkg_demo() {
+  local d=/mnt/lumek-dpkg root=/mnt/lumek-dpkg/root
+  mount -t tmpfs tmpfs /mnt || return
+  mkdir -p "$d/pkg/DEBIAN" "$d/pkg/opt/lumekdemo" "$root/var/lib/dpkg/info" "$root/var/lib/dpkg/updates"
+  : >"$root/var/lib/dpkg/status"
+  printf 'Package: lumekdemo\nVersion: 1.0\nArchitecture: all\nMaintainer: demo <demo@example.org>\nDescription: hook demo\n' >"$d/pkg/DEBIAN/control"
+  cp /usr/bin/true "$d/pkg/opt/lumekdemo/demo-true"
+  printf '#!/bin/sh\necho hello\n' >"$d/pkg/opt/lumekdemo/hello.sh"
+  printf '# lumekdemo\n' >"$d/pkg/opt/lumekdemo/README.md"
+  chmod 755 "$d/pkg/opt/lumekdemo/hello.sh"
+  dpkg-deb --root-owner-group -Zgzip --build "$d/pkg" "$d/lumekdemo.deb" >/dev/null || return
+  step "$ctl" rtdb create
+  printf '/usr/bin/true\n/usr/bin/env\n/usr/share/doc/README.md\n' | step "$ctl" dpkg-hook
+  step "$ctl" --json dpkg-hook --protect coreutils:amd64 /usr/bin/ls /usr/bin/cat
+  step env LUMEKCTL="$ctl" dpkg --root="$root" --log=/dev/null --pre-invoke="$src/contrib/dpkg/lumek-dpkg-hook start" \
+    --post-invoke="$src/contrib/dpkg/lumek-dpkg-hook finish" -i "$d/lumekdemo.deb"
+  step "$standin" entries
+  step "$ctl" rtdb special
+  step "$ctl" rtdb check
+  step "$ctl" rtdb delete
+}
+src=$(cd "$(dirname "$0")/.." && pwd)
+if [ "$(id -u)" -eq 0 ] && unshare -m true 2>/dev/null; then
+  unshare -m bash -c "$(declare -f step dpkg_demo); ctl='$ctl' standin='$standin' src='$src'; dpkg_demo"
+else
+  echo "(package-manager demo skipped: a private mount namespace needs root)"
+fi

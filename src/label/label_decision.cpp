@@ -86,6 +86,13 @@ Decision Decider::decide(int kind, int op, const char *path) {
     return d;
 }
 
+const char *Decider::list_label(const char *path) {
+    MallocPtr abs(get_absolute_path(path));
+    if (!abs) return kLabelUnknown;
+    auto hit = lookup(abs.get());
+    return hit ? kDataLists[hit->list].label : kLabelVerified;
+}
+
 MallocPtr Decider::choose_label(int kind, int op, const char *path) {
     Decision d = decide(kind, op, path);
     if (!d.label) return nullptr;

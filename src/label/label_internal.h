@@ -130,6 +130,9 @@ class Decider {
     Decision decide(int kind, int op, const char *path);
     // The decision's text in a zeroed 32-byte malloc'd buffer, or NULL.
     MallocPtr choose_label(int kind, int op, const char *path);
+    // The exectl label the data lists alone give an existing @path, whatever its type: the
+    // first list naming it, "verified" when none does, "unknown" without an absolute path.
+    const char *list_label(const char *path);
 
   private:
     std::optional<ListHit> lookup(const std::string &abs_path);

@@ -75,6 +75,15 @@ int main(void) {
         failures++;
     }
 
+    /* Package-manager hooks: missing arguments give -1 (0 while the framework is disabled). */
+    {
+        int32_t r = lumek_whlist_protect_set_by_name_for_dpkg(NULL, NULL, 0);
+        if ((r != -1 && r != 0) || sizeof(TypedMarkRecord) != 4132) {
+            fprintf(stderr, "package-manager hooks: missing arguments not refused\n");
+            failures++;
+        }
+    }
+
     if (sizeof(ProcessInfo) != 6472) {
         fprintf(stderr, "ProcessInfo is %zu bytes\n", sizeof(ProcessInfo));
         failures++;

@@ -48,6 +48,7 @@ int run(int argc, char **argv) {
     lumekctl::add_kid_commands(app, opts);
     lumekctl::add_rtdb_commands(app, opts);
     lumekctl::add_label_commands(app, opts);
+    lumekctl::add_dpkg_hook_commands(app, opts);
 
     CLI11_PARSE(app, argc, argv);
     std::cout.flush();
