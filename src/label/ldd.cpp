@@ -25,6 +25,33 @@ std::string field(const char *f, size_t size) {
     return std::string(f, strnlen(f, size));
 }
 
+// The dependency walk both analyses share: the program's NEEDED names in order, up to the
+// first empty one; a name the shell would have treated specially is logged under @func and
+// skipped; a name whose locator could not start goes to @unrun; the first location of each
+// other name that has one goes to @found. False when the names could not be listed.
+template <typename Unrun, typename Found>
+bool walk_dependencies(DepScanner &scan, const char *path, const char *func, Unrun unrun, Found found) {
+    auto names = scan.needed_names(path);
+    if (!names) return false;
+    std::vector<std::string> safe;
+    for (const auto &n : *names)
+        if (!library_name_unsafe(n)) safe.push_back(n);
+    auto where = scan.locate(safe);
+    size_t next = 0;
+    for (const auto &n : *names) {
+        if (library_name_unsafe(n)) {
+            log_line(kMsgSpecialChars, func, n.c_str());
+            continue;
+        }
+        const DepScanner::Location &loc = where[next++];
+        if (!loc.ran)
+            unrun(n);
+        else if (loc.candidate)
+            found(*loc.candidate);
+    }
+    return true;
+}
+
 }  // namespace
 
 std::optional<MarkList> ldd_list(DepScanner &scan, const char *path, const char *label) {
@@ -48,32 +75,16 @@ std::optional<MarkList> ldd_list(DepScanner &scan, const char *path, const char 
     MarkList marks;
     if (probe_exectl_state(path) == kStateUnknown && fits_record(path))
         marks.push_back(make_record(path, label));
-    auto names = scan.needed_names(path);
-    if (!names) {
-        log_line(kMsgAnalysisFailed, kGetLddList);
-        return marks;
-    }
-    std::vector<std::string> safe;
-    for (const auto &n : *names)
-        if (!library_name_unsafe(n)) safe.push_back(n);
-    auto where = scan.locate(safe);
-    size_t next = 0;
-    for (const auto &n : *names) {
-        if (library_name_unsafe(n)) {
-            log_line(kMsgSpecialChars, kGetLddList, n.c_str());
-            continue;
-        }
-        const DepScanner::Location &loc = where[next++];
-        if (!loc.ran) {
-            log_line(kMsgLocatorFailed, locator_command(n).c_str());
-            continue;
-        }
-        if (!loc.candidate) continue;
-        auto real = scan.real_path(*loc.candidate);
-        if (!real || !fits_record(real->c_str())) continue;
-        if (probe_exectl_state(real->c_str()) == kStateUnknown)
-            marks.push_back(make_record(real->c_str(), label));
-    }
+    bool ran = walk_dependencies(
+        scan, path, kGetLddList,
+        [](const std::string &n) { log_line(kMsgLocatorFailed, locator_command(n).c_str()); },
+        [&](const std::string &candidate) {
+            auto real = scan.real_path(candidate);
+            if (!real || !fits_record(real->c_str())) return;
+            if (probe_exectl_state(real->c_str()) == kStateUnknown)
+                marks.push_back(make_record(real->c_str(), label));
+        });
+    if (!ran) log_line(kMsgAnalysisFailed, kGetLddList);
     return marks;
 }
 
@@ -110,31 +121,19 @@ int32_t ldd_add(const char *path) {
     // One scanner for the whole call: the admission below analyses the same program.
     DepScanner scan;
     if (probe_exectl_state(path) == kStateUnknown) exectl_by_type(scan, kOpAdd, path);
-    auto names = scan.needed_names(path);
-    if (!names) {
+    // This one reports a locator that could not start on standard output.
+    bool ran = walk_dependencies(
+        scan, path, kLddAdd,
+        [](const std::string &n) { printf(kMsgLocatorFailed, locator_command(n).c_str()); },
+        [&](const std::string &candidate) {
+            std::optional<std::string> use = candidate;
+            if (parse_file_type(candidate.c_str()) == LUMEK_OBJ_LINK) use = scan.real_path(candidate);
+            if (use && probe_exectl_state(use->c_str()) == kStateUnknown)
+                exectl_by_type(scan, kOpAdd, use->c_str());
+        });
+    if (!ran) {
         log_line(kMsgAnalysisFailed, kLddAdd);
         return -1;
-    }
-    std::vector<std::string> safe;
-    for (const auto &n : *names)
-        if (!library_name_unsafe(n)) safe.push_back(n);
-    auto where = scan.locate(safe);
-    size_t next = 0;
-    for (const auto &n : *names) {
-        if (library_name_unsafe(n)) {
-            log_line(kMsgSpecialChars, kLddAdd, n.c_str());
-            continue;
-        }
-        const DepScanner::Location &loc = where[next++];
-        if (!loc.ran) {
-            printf(kMsgLocatorFailed, locator_command(n).c_str());
-            continue;
-        }
-        if (!loc.candidate) continue;
-        std::optional<std::string> use = *loc.candidate;
-        if (parse_file_type(loc.candidate->c_str()) == LUMEK_OBJ_LINK) use = scan.real_path(*loc.candidate);
-        if (use && probe_exectl_state(use->c_str()) == kStateUnknown)
-            exectl_by_type(scan, kOpAdd, use->c_str());
     }
     return 0;
 }
