@@ -4,14 +4,12 @@
 
 #include <algorithm>
 
-#include "common/spawn.h"
 #include "common/package_listing.h"
 #include "kid/kid_internal.h"
 
 namespace lumek::kid {
 
 namespace {
-constexpr size_t kMaxPackageName = 254;
 constexpr size_t kMaxListedPath = 4095;
 constexpr const char kPackagePrefix[] = "Package: ";
 constexpr const char kStatusPrefix[] = "Status: ";
