@@ -3,6 +3,8 @@
 // src/kid.
 #pragma once
 
+#include <stdio.h>
+
 #include <stddef.h>
 #include <stdint.h>
 #include <stdlib.h>
@@ -122,6 +124,9 @@ class ListBuilder {
 // Regular files listed for @pkg by "dpkg-query -L" (directories, links and missing paths
 // left out), in its order. nullopt when none, or when the name is no package name.
 std::optional<std::vector<std::string>> get_file_list_of_pkg(const char *pkg);
+// The packages of a dpkg status text whose status is "install ok installed" or "hold ok
+// installed", in order.
+std::vector<std::string> installed_packages_in(FILE *f);
 // Names of the packages whose status is "install ok installed" or "hold ok installed".
 // nullopt when the status file cannot be read or lists none.
 std::optional<std::vector<std::string>> get_installed_pkg_list();

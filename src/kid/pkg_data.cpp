@@ -58,22 +58,20 @@ std::optional<std::vector<std::string>> get_file_list_of_pkg(const char *pkg) {
     return files;
 }
 
-std::optional<std::vector<std::string>> get_installed_pkg_list() {
-    FilePtr f(fopen(kDpkgStatus, "re"));
-    if (!f) return std::nullopt;
+std::vector<std::string> installed_packages_in(FILE *f) {
     std::vector<std::string> names;
     std::string line, field;
-    bool more = read_line(f.get(), line);
+    bool more = read_line(f, line);
     while (more) {
         if (!starts_with(line, kPackagePrefix)) {
-            more = read_line(f.get(), line);
+            more = read_line(f, line);
             continue;
         }
         std::string name = line.substr(strlen(kPackagePrefix));
         // Each stanza starts with no status: one that ends without a line must not inherit
         // the previous stanza's.
         field.clear();
-        while (read_line(f.get(), field)) {
+        while (read_line(f, field)) {
             if (starts_with(field, kStatusPrefix) || field.empty()) break;
         }
         for (const char *status : kInstalledStatuses) {
@@ -82,8 +80,15 @@ std::optional<std::vector<std::string>> get_installed_pkg_list() {
                 break;
             }
         }
-        more = read_line(f.get(), line);
+        more = read_line(f, line);
     }
+    return names;
+}
+
+std::optional<std::vector<std::string>> get_installed_pkg_list() {
+    FilePtr f(fopen(kDpkgStatus, "re"));
+    if (!f) return std::nullopt;
+    std::vector<std::string> names = installed_packages_in(f.get());
     if (names.empty()) return std::nullopt;
     return names;
 }
