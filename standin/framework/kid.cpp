@@ -23,7 +23,10 @@ constexpr uint32_t kThirdAppType = 3;
 constexpr int kCmdDropPolicyCache = 22;
 constexpr const char kUidSupportFlag[] = "kid_uid_support";
 
-using Binder = std::function<void(sqlite3_stmt *)>;
+using standin::Binder;
+using standin::column_text;
+using standin::put_text;
+using standin::select_rows;
 
 std::string u(uint64_t v) {
     return std::to_string(v);
@@ -41,11 +44,6 @@ void bind_text(sqlite3_stmt *st, int i, const std::string &text) {
 std::string key_of(const char *path) {
     auto abs = standin::clean_absolute(path);
     return abs ? *abs : std::string(path);
-}
-
-std::string column_text(sqlite3_stmt *st, int i) {
-    const unsigned char *t = sqlite3_column_text(st, i);
-    return t ? std::string(reinterpret_cast<const char *>(t), sqlite3_column_bytes(st, i)) : std::string();
 }
 
 // Runs one statement per binder inside one transaction; false when any step fails.
@@ -71,23 +69,6 @@ int write_all(const char *sql, const std::vector<Binder> &binders) {
         return -1;
     }
     return 0;
-}
-
-bool select_rows(const char *sql, const Binder &bind, const std::function<void(sqlite3_stmt *)> &row) {
-    Session s;
-    if (!s) return false;
-    sqlite3_stmt *st = s->stmt(sql);
-    if (!st) return false;
-    bind(st);
-    int rc;
-    while ((rc = sqlite3_step(st)) == SQLITE_ROW) row(st);
-    sqlite3_reset(st);
-    return rc == SQLITE_DONE;
-}
-
-// A text that fills its field keeps no terminator, as the framework's records do.
-void put_text(char *field, size_t cap, const std::string &text) {
-    memcpy(field, text.data(), text.size() < cap ? text.size() : cap);
 }
 
 // Links malloc'd copies of @rows in order; false (nothing left allocated) when memory ran out.

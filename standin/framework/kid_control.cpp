@@ -16,15 +16,8 @@ std::string key_of(const char *path) {
     return abs ? *abs : std::string(path);
 }
 
-int exec_one(const char *sql, const std::function<void(sqlite3_stmt *)> &bind) {
-    Session s;
-    if (!s) return -1;
-    sqlite3_stmt *st = s->stmt(sql);
-    if (!st) return -1;
-    bind(st);
-    int rc = sqlite3_step(st);
-    sqlite3_reset(st);
-    return rc == SQLITE_DONE ? 0 : -1;
+int exec_one(const char *sql, const standin::Binder &bind) {
+    return standin::change_row(sql, bind, false);
 }
 
 }  // namespace

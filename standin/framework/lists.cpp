@@ -27,58 +27,13 @@ constexpr int kCmdNetctlAdd = 1, kCmdNetctlDel = 2;
 constexpr int kCmdPproAdd = 9, kCmdPproDel = 10, kCmdPproProc2 = 11, kCmdPproProc1 = 12;
 constexpr int kCmdPblkAdd = 20, kCmdPblkDel = 21;
 
-using Binder = std::function<void(sqlite3_stmt *)>;
+using standin::Binder;
+using standin::column_text;
+using standin::put_text;
+using standin::select_rows;
 
 void bind_text(sqlite3_stmt *st, int i, const char *text) {
     sqlite3_bind_text(st, i, text, -1, SQLITE_TRANSIENT);
-}
-
-// One changing statement. 0 when it ran and (with @must_change) touched a row; -1 with
-// errno EEXIST (constraint), ENOENT (no row) or EIO otherwise.
-int change(const char *sql, const Binder &bind, bool must_change) {
-    Session s;
-    if (!s) return -1;
-    sqlite3_stmt *st = s->stmt(sql);
-    if (!st) return -1;
-    bind(st);
-    int rc = sqlite3_step(st);
-    sqlite3_reset(st);
-    if ((rc & 0xff) == SQLITE_CONSTRAINT) {
-        errno = EEXIST;
-        return -1;
-    }
-    if (rc != SQLITE_DONE) {
-        errno = EIO;
-        return -1;
-    }
-    if (must_change && sqlite3_changes(s->db()) == 0) {
-        errno = ENOENT;
-        return -1;
-    }
-    return 0;
-}
-
-// Calls @row for every row of a query, in order.
-bool select_rows(const char *sql, const Binder &bind, const std::function<void(sqlite3_stmt *)> &row) {
-    Session s;
-    if (!s) return false;
-    sqlite3_stmt *st = s->stmt(sql);
-    if (!st) return false;
-    bind(st);
-    int rc;
-    while ((rc = sqlite3_step(st)) == SQLITE_ROW) row(st);
-    sqlite3_reset(st);
-    return rc == SQLITE_DONE;
-}
-
-std::string column_text(sqlite3_stmt *st, int i) {
-    const unsigned char *t = sqlite3_column_text(st, i);
-    return t ? std::string(reinterpret_cast<const char *>(t), sqlite3_column_bytes(st, i)) : std::string();
-}
-
-// Copies @text into a fixed field; a text that fills the field gets no terminator.
-void put_text(char *field, size_t cap, const std::string &text) {
-    memcpy(field, text.data(), text.size() < cap ? text.size() : cap);
 }
 
 // A malloc'd array of the rows, or NULL (count 0) when there are none.
@@ -121,7 +76,7 @@ std::string netctl_hash_key(const char *path, uint32_t uid) {
 }
 
 int record_kernel(const char *list, int command, const std::string &data, int64_t value) {
-    return change(
+    return standin::change_row(
         "INSERT INTO kernel(list, command, data, value) VALUES(?, ?, ?, ?)",
         [&](sqlite3_stmt *st) {
             bind_text(st, 1, list);
@@ -200,7 +155,7 @@ int netctl_store(const char *func, bool update, uint32_t uid, const char *path, 
             func, standin::args({u(uid), standin::quote(path), i(mode), standin::quote(name), i(a), i(b)})))
         return standin::fault_result(*f);
     if (!valid_text(path) || !valid_choice(mode) || !name) return invalid();
-    return change(
+    return standin::change_row(
         update ? "UPDATE netctl SET mode = ?3, name = ?4 WHERE uid = ?1 AND path = ?2"
                : "INSERT INTO netctl(uid, path, mode, name) VALUES(?1, ?2, ?3, ?4)",
         [&](sqlite3_stmt *st) {
@@ -219,7 +174,7 @@ int netctl_pkg_store(const char *func, bool update, uint32_t uid, const char *pk
         return standin::fault_result(*f);
     // An empty package name is the caller's business; only NULL is refused.
     if (!pkg || !valid_choice(mode)) return invalid();
-    return change(
+    return standin::change_row(
         update ? "UPDATE netctl_pkg SET mode = ?3 WHERE uid = ?1 AND pkg = ?2"
                : "INSERT INTO netctl_pkg(uid, pkg, mode) VALUES(?1, ?2, ?3)",
         [&](sqlite3_stmt *st) {
@@ -252,7 +207,7 @@ int ppro_store(const char *func, bool update, const char *path, int type) {
     if (auto f = standin::enter(func, standin::args({standin::quote(path), i(type)})))
         return standin::fault_result(*f);
     if (!valid_text(path) || !valid_choice(type)) return invalid();
-    return change(
+    return standin::change_row(
         update ? "UPDATE ppro SET type = ?2 WHERE path = ?1" : "INSERT INTO ppro(path, type) VALUES(?1, ?2)",
         [&](sqlite3_stmt *st) {
             bind_text(st, 1, path);
@@ -279,7 +234,7 @@ std::vector<PblkRecord> pblk_rows(const char *path) {
 int remove_by(const char *func, const char *sql, const char *path) {
     if (auto f = standin::enter(func, standin::quote(path))) return standin::fault_result(*f);
     if (!valid_text(path)) return invalid();
-    return change(
+    return standin::change_row(
         sql, [&](sqlite3_stmt *st) { bind_text(st, 1, path); }, true);
 }
 
@@ -360,7 +315,7 @@ int lumek_netctl_remove(uint32_t uid, const char *path) {
         if (auto f = standin::enter("lumek_netctl_remove", standin::args({u(uid), standin::quote(path)})))
             return standin::fault_result(*f);
         if (!valid_text(path)) return invalid();
-        return change(
+        return standin::change_row(
             "DELETE FROM netctl WHERE uid = ? AND path = ?",
             [&](sqlite3_stmt *st) {
                 sqlite3_bind_int64(st, 1, uid);
@@ -420,7 +375,7 @@ int lumek_netctl_pkg_remove(uint32_t uid, const char *pkg) {
         if (auto f = standin::enter("lumek_netctl_pkg_remove", standin::args({u(uid), standin::quote(pkg)})))
             return standin::fault_result(*f);
         if (!pkg) return invalid();
-        return change(
+        return standin::change_row(
             "DELETE FROM netctl_pkg WHERE uid = ? AND pkg = ?",
             [&](sqlite3_stmt *st) {
                 sqlite3_bind_int64(st, 1, uid);
@@ -524,7 +479,7 @@ int lumek_pblk_add(const char *path) {
     return standin::guarded(-1, [&]() -> int {
         if (auto f = standin::enter("lumek_pblk_add", standin::quote(path))) return standin::fault_result(*f);
         if (!valid_text(path)) return invalid();
-        return change(
+        return standin::change_row(
             "INSERT INTO pblk(path) VALUES(?)", [&](sqlite3_stmt *st) { bind_text(st, 1, path); }, false);
     });
 }

@@ -144,6 +144,19 @@ bool kv_set(Store &s, const char *key, int64_t value);
 bool valid_exectl_label(const char *label);
 bool valid_protect_text(const char *text);
 
+// ---- One-statement helpers (statements.cpp) ----
+using Binder = std::function<void(sqlite3_stmt *)>;
+// Runs one changing statement. 0 when it ran and (with @must_change) touched a row; -1 with
+// errno EEXIST (constraint), ENOENT (no row) or EIO otherwise.
+int change_row(const char *sql, const Binder &bind, bool must_change);
+// Calls @row for every row of a query, in order; false when the query failed.
+bool select_rows(const char *sql, const Binder &bind, const std::function<void(sqlite3_stmt *)> &row);
+// A text column as a string ("" for NULL).
+std::string column_text(sqlite3_stmt *st, int i);
+// Copies @text into a fixed field of @cap bytes; a text that fills the field gets no
+// terminator, as the framework's records do.
+void put_text(char *field, size_t cap, const std::string &text);
+
 // @lines as a malloc'd NULL-terminated array for the control calls (freed with
 // lumek_standin_free_lines); NULL when memory runs out.
 char **lines_to_array(const std::vector<std::string> &lines, int *count);

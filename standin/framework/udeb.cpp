@@ -35,25 +35,6 @@ std::string hex(void *p) {
     return buf;
 }
 
-int run(const char *sql, const std::function<void(sqlite3_stmt *)> &bind, bool must_change) {
-    Session s;
-    if (!s) return -1;
-    sqlite3_stmt *st = s->stmt(sql);
-    if (!st) return -1;
-    bind(st);
-    int rc = sqlite3_step(st);
-    sqlite3_reset(st);
-    if (rc != SQLITE_DONE) {
-        errno = (rc & 0xff) == SQLITE_CONSTRAINT ? EEXIST : EIO;
-        return -1;
-    }
-    if (must_change && sqlite3_changes(s->db()) == 0) {
-        errno = ENOENT;
-        return -1;
-    }
-    return 0;
-}
-
 int create(int sm) {
     return standin::guarded(-1, [&]() -> int {
         if (auto f = standin::enter(name_of("create", sm).c_str(), "")) return standin::fault_result(*f);
@@ -71,15 +52,16 @@ int pair_change(const char *op, int sm, void *first, void *second, bool add) {
             sqlite3_bind_int64(st, 2, num(first));
             sqlite3_bind_int64(st, 3, num(second));
         };
-        return add ? run("INSERT INTO udeb(sm, first, second) VALUES(?, ?, ?)", bind, false)
-                   : run("DELETE FROM udeb WHERE sm = ? AND first = ? AND second = ?", bind, true);
+        return add ? standin::change_row("INSERT INTO udeb(sm, first, second) VALUES(?, ?, ?)", bind, false)
+                   : standin::change_row("DELETE FROM udeb WHERE sm = ? AND first = ? AND second = ?", bind,
+                                         true);
     });
 }
 
 int clear(int sm) {
     return standin::guarded(-1, [&]() -> int {
         if (auto f = standin::enter(name_of("clear", sm).c_str(), "")) return standin::fault_result(*f);
-        return run(
+        return standin::change_row(
             "DELETE FROM udeb WHERE sm = ?", [&](sqlite3_stmt *st) { sqlite3_bind_int(st, 1, sm); }, false);
     });
 }
