@@ -53,19 +53,7 @@ void in_tree(const std::function<void()> &fn) {
     lumek_test::daemon_control_unref("Reset", nullptr);
     lumek_standin_reset();
     ASSERT_EQ(lumek_memdb_whlist_create(), 0);
-    int st = lumek_test::run_in_namespaces(CLONE_NEWNS, [&] {
-        if (!build_tree()) return 2;
-        fn();
-        return 0;
-    });
-    ASSERT_NE(st, lumek_test::kNamespacesRefused) << "private mount namespace refused";
-    EXPECT_EQ(st, 0);
-}
-
-std::string take(char *text) {
-    std::string s = text ? text : "";
-    free(text);
-    return s;
+    lumek_test::in_private_tree(build_tree, fn);
 }
 
 // The framework error the next call of @func fails with.
@@ -110,7 +98,7 @@ TEST(DpkgHooks, SingleFile) {
                                            {"mod.ko", 0, "verified"},
                                            {"gone", -2, ""}}) {
             EXPECT_EQ(lumek_whlist_exectl_add_for_dpkg((kBin + name).c_str()), result) << name;
-            EXPECT_EQ(take(lumek_standin_label((kBin + name).c_str())), label) << name;
+            EXPECT_EQ(lumek_test::take_text(lumek_standin_label((kBin + name).c_str())), label) << name;
         }
         // A plain data file goes through the single setter, not a batch.
         EXPECT_EQ(framework_calls("lumek_exectl_set")[0],
@@ -214,8 +202,8 @@ TEST(DpkgHooks, ContribHooksLabelWhatTheRealDpkgInstalls) {
                   0);
         std::string got;
         for (auto n : {"prog", "lib.so", "run.sh", "README.md"})
-            got += take(lumek_standin_label((root + opt + n).c_str())) + "/" +
-                   take(lumek_standin_protection((root + opt + n).c_str(), 0)) + " ";
+            got += lumek_test::take_text(lumek_standin_label((root + opt + n).c_str())) + "/" +
+                   lumek_test::take_text(lumek_standin_protection((root + opt + n).c_str(), 0)) + " ";
         EXPECT_EQ(got, "verified/readonly parent/readonly script/ / ");
     });
 }

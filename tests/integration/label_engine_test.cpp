@@ -80,22 +80,11 @@ bool build_tree() {
 // Runs @fn in a private mount namespace holding the tree.
 void in_tree(const std::function<void()> &fn) {
     lumek_test::ScratchDir scratch;
-    int st = lumek_test::run_in_namespaces(CLONE_NEWNS, [&] {
-        if (!build_tree()) return 2;
-        fn();
-        return 0;
-    });
-    ASSERT_NE(st, lumek_test::kNamespacesRefused) << "private mount namespace refused";
-    EXPECT_EQ(st, 0);
+    lumek_test::in_private_tree(build_tree, fn);
 }
 
-std::string take(char *text) {
-    std::string s = text ? text : "";
-    free(text);
-    return s;
-}
 std::string label_of(const std::string &path) {
-    return take(lumek_standin_label(path.c_str()));
+    return lumek_test::take_text(lumek_standin_label(path.c_str()));
 }
 
 Lines log_matching(const std::string &part) {
@@ -159,7 +148,7 @@ TEST(LabelEngine, SingleFilesAndBatches) {
         EXPECT_EQ(lumek_whlist_exectl_add((b + "link").c_str()), -3);
         EXPECT_EQ(lumek_whlist_exectl_add((b + "gone").c_str()), -2);
         EXPECT_EQ(lumek_whlist_delete(1, (b + "notes").c_str()), 0);
-        EXPECT_EQ(take(lumek_standin_protection((b + "notes").c_str(), 0)), "none");
+        EXPECT_EQ(lumek_test::take_text(lumek_standin_protection((b + "notes").c_str(), 0)), "none");
         // An unlabelled program stays unlabelled; an "unknown" one is labelled with its
         // dependencies in one batch that counts its records, which is a success.
         EXPECT_EQ(lumek_whlist_add(0, (b + "prog").c_str()), 0);
@@ -245,7 +234,7 @@ TEST(LabelEngine, PackagesPlanAndRefusedNames) {
             EXPECT_FALSE(fs::exists(kRoot + "/pwned")) << bad;
         }
         EXPECT_EQ(lumek_whlist_delete_by_dir_sm(1, nullptr, b.c_str()), 5);  // links are left out
-        EXPECT_EQ(take(lumek_standin_protection((b + "notes").c_str(), 1)), "none");
+        EXPECT_EQ(lumek_test::take_text(lumek_standin_protection((b + "notes").c_str(), 1)), "none");
         EXPECT_EQ(lumek_whlist_add_by_dir(0, "library", (kRoot + "/lib").c_str()), 2);
     });
 }

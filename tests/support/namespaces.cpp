@@ -88,4 +88,14 @@ int run_in_namespaces(int clone_flags, const std::function<int()> &fn) {
     _exit(run_child(fn));
 }
 
+void in_private_tree(const std::function<bool()> &build, const std::function<void()> &fn) {
+    int st = run_in_namespaces(CLONE_NEWNS, [&] {
+        if (!build()) return 2;
+        fn();
+        return 0;
+    });
+    ASSERT_NE(st, kNamespacesRefused) << "private mount namespace refused";
+    EXPECT_EQ(st, 0);
+}
+
 }  // namespace lumek_test

@@ -26,6 +26,10 @@ int run_in_namespaces(int clone_flags, const std::function<int()> &fn);
 // Sets the loopback link of the current network namespace up. Returns false on failure.
 bool bring_loopback_up();
 
+// Runs @fn in a private mount namespace once @build has laid out its fixture tree there
+// (build returning false fails the test); fails the test when the namespace is refused.
+void in_private_tree(const std::function<bool()> &build, const std::function<void()> &fn);
+
 // Bind-mounts @source over @target (both must exist). Only meaningful inside a private
 // mount namespace. Returns false and prints the reason on failure.
 bool bind_mount(const char *source, const char *target);

@@ -2,6 +2,7 @@
 // list entries and kernel commands. Header-only: only tests that link the stand-in use it.
 #pragma once
 
+#include <stdlib.h>
 #include <string.h>
 
 #include <string>
@@ -10,6 +11,13 @@
 #include "standin_control.h"
 
 namespace lumek_test {
+
+// Takes a malloc'd text (the control calls' and the library's), "" for NULL.
+inline std::string take_text(char *text) {
+    std::string s = text ? text : "";
+    free(text);
+    return s;
+}
 
 // Takes a NULL-terminated array from the control calls.
 inline std::vector<std::string> take_lines(char **lines) {
