@@ -442,7 +442,9 @@ LUMEKWHLIST_PUBLIC int32_t lumek_whlist_delete_by_dir_internal(int32_t kind, con
  * @sm: not 0 selects the sm protection setter (no effect on exectl labels).
  *
  * Returns: 0; -1007 for a NULL path; -1009 when @kind takes no text for the file; the
- * framework's error code (message "PATH: REASON").
+ * framework's error code (message "PATH: REASON"). A program whose current label cannot be
+ * read gives the reading call's code when it is one of -1001 to -1011, else -1009, with
+ * "PATH: strerror(errno)".
  */
 LUMEKWHLIST_PUBLIC int32_t lumek_whlist_add(int32_t kind, const char *path);
 LUMEKWHLIST_PUBLIC int32_t lumek_whlist_add_sm(int32_t kind, const char *path);
@@ -513,8 +515,11 @@ LUMEKWHLIST_PUBLIC int32_t lumek_exectl_set_ldd_file(const char *path, const cha
  * lumek_whlist_ldd_add - admit a program and each of its "unknown" dependencies one by one
  * with lumek_whlist_exectl_add() (labels from the data lists).
  *
+ * Every admission is tried, and each one refused is logged.
+ *
  * Returns: 0; -1 when objdump could not be run; -2 NULL or missing path (EINVAL text in the
- * buffer), or a path holding one of ; & | > < ( ) ` ' "; -3 a directory or not a program.
+ * buffer), or a path holding one of ; & | > < ( ) ` ' "; -3 a directory or not a program;
+ * else the first refused admission's result (1, -1 or -3, as lumek_whlist_exectl_add gives).
  */
 LUMEKWHLIST_PUBLIC int32_t lumek_whlist_ldd_add(const char *path);
 

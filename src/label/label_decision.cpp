@@ -106,12 +106,14 @@ MallocPtr choose_label(int kind, int op, const char *path) {
     return decider.choose_label(kind, op, path);
 }
 
-int probe_exectl_state(const char *path, std::string *label_out) {
+int probe_exectl_state(const char *path, std::string *label_out, ProbeFailure *failure) {
     char *label = nullptr;
-    if (lumek_exectl_get(path, &label) != 0) {
+    if (int rc = lumek_exectl_get(path, &label); rc != 0) {
         int e = errno;
         free(label);
-        return (e == ENODATA || e == EOPNOTSUPP || e == ENOENT) ? kStateNone : kStateUnreadable;
+        if (e == ENODATA || e == EOPNOTSUPP || e == ENOENT) return kStateNone;
+        if (failure) *failure = ProbeFailure{rc, e};
+        return kStateUnreadable;
     }
     MallocPtr owned(label);
     if (label_out && label) *label_out = label;

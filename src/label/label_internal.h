@@ -150,7 +150,12 @@ inline constexpr int kStateLabelled = 0;
 inline constexpr int kStateNone = 1;
 inline constexpr int kStateUnreadable = 2;
 inline constexpr int kStateUnknown = 3;
-int probe_exectl_state(const char *path, std::string *label_out = nullptr);
+// Why a probe gave state 2: the framework call's result and errno.
+struct ProbeFailure {
+    int rc = 0;
+    int err = 0;
+};
+int probe_exectl_state(const char *path, std::string *label_out = nullptr, ProbeFailure *failure = nullptr);
 
 // 1 when the text from the path's last "." is one of kSkippedExtensions.
 int has_skipped_extension(const char *path);
@@ -195,10 +200,13 @@ std::optional<MarkList> build_dir_marks(int op, int kind, const char *type_name,
 
 // ---- Dependencies -------------------------------------------------------------------------
 
-// One call's dependency analysis state: what whereis said for each library name and which
-// candidates resolved to which real path. Label probes are never kept.
+// One call's labelling state: the data lists (through its Decider, read once however many
+// files the call labels), what whereis said for each library name and which candidates
+// resolved to which real path. Label probes are never kept.
 class DepScanner {
   public:
+    Decider &decider() { return decider_; }
+
     // The NEEDED names of @program as "objdump -p | grep NEEDED | awk '{print $2}'" prints
     // them, up to the first empty one (objdump runs once per program per call). nullopt when
     // objdump could not be run.
@@ -222,6 +230,7 @@ class DepScanner {
     std::unordered_map<std::string, Location> where_;
     std::unordered_map<std::string, std::optional<std::string>> real_;
     int processes_ = 0;
+    Decider decider_;
 };
 
 // A library name the shell would have treated specially is never looked up.
@@ -234,10 +243,12 @@ std::optional<std::string> whereis_candidate(const std::string &line);
 // the first empty one.
 std::vector<std::string> needed_from_objdump(const std::string &out);
 
-// The records of lumek_whlist_get_ldd_list (and the log lines it writes).
-std::optional<MarkList> ldd_list(DepScanner &scan, const char *path, const char *label);
+// The records of lumek_whlist_get_ldd_list (and the log lines it writes). @program_state is
+// the program's label state when the caller has probed it already, else negative.
+std::optional<MarkList> ldd_list(DepScanner &scan, const char *path, const char *label,
+                                 int program_state = -1);
 // lumek_exectl_ldd_set within a call that already has a scanner.
-int exectl_ldd_set(DepScanner &scan, const char *path, const char *label);
+int exectl_ldd_set(DepScanner &scan, const char *path, const char *label, int program_state = -1);
 
 // ---- Single files -------------------------------------------------------------------------
 

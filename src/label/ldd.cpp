@@ -54,7 +54,7 @@ bool walk_dependencies(DepScanner &scan, const char *path, const char *func, Unr
 
 }  // namespace
 
-std::optional<MarkList> ldd_list(DepScanner &scan, const char *path, const char *label) {
+std::optional<MarkList> ldd_list(DepScanner &scan, const char *path, const char *label, int program_state) {
     if (!path) {
         log_line(kMsgPathInvalid);
         return std::nullopt;
@@ -73,8 +73,8 @@ std::optional<MarkList> ldd_list(DepScanner &scan, const char *path, const char 
         return std::nullopt;
     }
     MarkList marks;
-    if (probe_exectl_state(path) == kStateUnknown && fits_record(path))
-        marks.push_back(make_record(path, label));
+    if (program_state < 0) program_state = probe_exectl_state(path);
+    if (program_state == kStateUnknown && fits_record(path)) marks.push_back(make_record(path, label));
     bool ran = walk_dependencies(
         scan, path, kGetLddList,
         [](const std::string &n) { log_line(kMsgLocatorFailed, locator_command(n).c_str()); },
@@ -88,8 +88,8 @@ std::optional<MarkList> ldd_list(DepScanner &scan, const char *path, const char 
     return marks;
 }
 
-int exectl_ldd_set(DepScanner &scan, const char *path, const char *label) {
-    auto marks = ldd_list(scan, path, label);
+int exectl_ldd_set(DepScanner &scan, const char *path, const char *label, int program_state) {
+    auto marks = ldd_list(scan, path, label, program_state);
     if (!marks || marks->empty()) return 0;
     return lumek_exectl_multi_set(marks->data(), static_cast<int>(marks->size()));
 }
@@ -118,9 +118,18 @@ int32_t ldd_add(const char *path) {
         log_line(kMsgBadType, kLddAdd, path, type);
         return -3;
     }
-    // One scanner for the whole call: the admission below analyses the same program.
+    // One scanner for the whole call: the admissions below share its data lists, and the
+    // program's own admission analyses the same program.
     DepScanner scan;
-    if (probe_exectl_state(path) == kStateUnknown) exectl_by_type(scan, kOpAdd, path);
+    // Every admission is tried; the first failure is the call's result.
+    int32_t first_failure = 0;
+    auto admit = [&](const char *p) {
+        int32_t rc = exectl_by_type(scan, kOpAdd, p);
+        if (rc == 0) return;
+        log_line(kMsgSetExectlFailed, kLddAdd, p, scan.decider().list_label(p));
+        if (first_failure == 0) first_failure = rc;
+    };
+    if (probe_exectl_state(path) == kStateUnknown) admit(path);
     // This one reports a locator that could not start on standard output.
     bool ran = walk_dependencies(
         scan, path, kLddAdd,
@@ -128,14 +137,13 @@ int32_t ldd_add(const char *path) {
         [&](const std::string &candidate) {
             std::optional<std::string> use = candidate;
             if (parse_file_type(candidate.c_str()) == LUMEK_OBJ_LINK) use = scan.real_path(candidate);
-            if (use && probe_exectl_state(use->c_str()) == kStateUnknown)
-                exectl_by_type(scan, kOpAdd, use->c_str());
+            if (use && probe_exectl_state(use->c_str()) == kStateUnknown) admit(use->c_str());
         });
     if (!ran) {
         log_line(kMsgAnalysisFailed, kLddAdd);
         return -1;
     }
-    return 0;
+    return first_failure;
 }
 
 }  // namespace

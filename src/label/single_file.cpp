@@ -1,14 +1,27 @@
 // Labelling one file: the seven single-file functions and the three that pick the
 // whitelist by file type.
+#include <string.h>
+
 #include "core/error_record.h"
 #include "core/last_error.h"
 #include "label/label_internal.h"
 
 namespace lumek::label {
 
+namespace {
+
+// The framework's own code when it gave one of its band, else "file attribute error".
+int32_t report_unreadable_label(const char *path, const ProbeFailure &why) {
+    set_last_error(kMsgSetterFailed, path, strerror(why.err));
+    bool framework_code = why.rc <= LUMEK_WHLIST_ERR_AUTH_FAILED && why.rc >= LUMEK_WHLIST_ERR_UNKNOWN_REMOTE;
+    return framework_code ? why.rc : LUMEK_WHLIST_ERR_FILE_ATTR;
+}
+
+}  // namespace
+
 int32_t label_one_file(DepScanner &scan, int kind, int op, const char *path, int sm) {
     if (!path) return report_invalid_argument();
-    MallocPtr text = choose_label(kind, op, path);
+    MallocPtr text = scan.decider().choose_label(kind, op, path);
     if (!text) {
         set_last_error(kMsgInvalidAttr, path);
         return LUMEK_WHLIST_ERR_FILE_ATTR;
@@ -20,7 +33,11 @@ int32_t label_one_file(DepScanner &scan, int kind, int op, const char *path, int
     } else if (kind == kKindKmod) {
         rc = lumek_exectl_set(path, text.get());
     } else if (op != kOpDelete && parse_file_type(path) == LUMEK_OBJ_PROGRAM) {
-        rc = exectl_ldd_set(scan, path, text.get());
+        // A label that cannot be read is not "nothing to do": the program would stay as it is.
+        ProbeFailure why;
+        int state = probe_exectl_state(path, nullptr, &why);
+        if (state == kStateUnreadable) return report_unreadable_label(path, why);
+        rc = exectl_ldd_set(scan, path, text.get(), state);
         batch = true;
     } else {
         rc = lumek_exectl_set(path, text.get());

@@ -4,6 +4,7 @@
 // package).
 #include <sched.h>
 #include <stdlib.h>
+#include <sys/inotify.h>
 #include <sys/mount.h>
 #include <unistd.h>
 
@@ -153,6 +154,16 @@ TEST(LabelEngine, SingleFilesAndBatches) {
         // dependencies in one batch that counts its records, which is a success.
         EXPECT_EQ(lumek_whlist_add(0, (b + "prog").c_str()), 0);
         EXPECT_EQ(label_of(b + "prog"), "");
+        // A label that cannot be read fails with the framework's code, or -1009 without one.
+        for (int code : {-1, LUMEK_WHLIST_ERR_LABEL_GET}) {
+            LumekStandinFault f{};
+            f.times = 1, f.ret = code, f.err = EACCES;
+            lumek_standin_fault_set("lumek_exectl_get", &f);
+            EXPECT_EQ(lumek_whlist_add(0, (b + "prog").c_str()),
+                      code == -1 ? LUMEK_WHLIST_ERR_FILE_ATTR : code);
+            EXPECT_EQ(std::string(lumek_whlist_last_err()), b + "prog: " + strerror(EACCES) + "\n");
+        }
+        EXPECT_EQ(lumek_test::framework_calls("lumek_exectl_multi_set").size(), 0u);
         lumek_standin_set_label((b + "prog").c_str(), "unknown");
         EXPECT_EQ(lumek_whlist_add(0, (b + "prog").c_str()), 0);
         EXPECT_EQ(label_of(b + "prog"), "trusted");
@@ -195,10 +206,27 @@ TEST(LabelEngine, Dependencies) {
         EXPECT_EQ(lumek_whlist_ldd_add(kRoot.c_str()), -3);
         EXPECT_EQ(lumek_whlist_ldd_add(nullptr), -2);
         EXPECT_EQ(lumek_exectl_ldd_set(nullptr, "verified"), LUMEK_WHLIST_ERR_INVALID_ARG);
-        // Each unknown dependency is admitted on its own, with the label the lists give it.
+        // Every refused admission is tried and logged; the first failure is the result.
         lumek_standin_set_label(prog.c_str(), "verified");
+        ASSERT_EQ(lumek_test::fault("lumek_exectl_set", -1, -1), 0);
+        EXPECT_EQ(lumek_whlist_ldd_add(prog.c_str()), -1);
+        lumek_standin_fault_clear(nullptr);
+        for (const auto &dep : {a, b_real})
+            EXPECT_EQ(
+                log_matching("lumek_whlist_ldd_add: set exectl failed!, path=" + dep + ", label=verified")
+                    .size(),
+                1u);
+        EXPECT_EQ(label_of(a) + label_of(b_real), "unknownunknown");
+        // Each unknown dependency is admitted on its own, with the label the lists give it,
+        // and the data lists are read once for the whole call.
+        int watch = inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
+        // Closes between opens keep inotify from folding repeated opens into one event.
+        ASSERT_GE(inotify_add_watch(watch, (kRoot + "/data/trust_list").c_str(), IN_OPEN | IN_CLOSE), 0);
         EXPECT_EQ(lumek_whlist_ldd_add(prog.c_str()), 0);
         EXPECT_EQ(label_of(prog) + label_of(a) + label_of(b_real), "verifiedverifiedverified");
+        char events[4096];
+        EXPECT_EQ(read(watch, events, sizeof events), static_cast<ssize_t>(2 * sizeof(inotify_event)));
+        close(watch);
     });
 }
 
