@@ -1,14 +1,17 @@
 // lumek_whlist_multi_add of 10,000 real files against data lists of 10,000 lines each,
 // beside the floor (reading the four lists once, resolving their lines, classifying the
 // files) and the classic cost of re-reading the lists for every file (measured on a sample,
-// since the whole run would take hours). Run inside lumek-sandbox, as root: the lists are
-// mounted over the framework's data directory in a private mount namespace.
+// since the whole run would take hours), and the peak memory of a plan of 50,000 files. Run inside
+// lumek-sandbox, as root: the lists are mounted over the framework's data directory in a private mount
+// namespace.
 #include <limits.h>
 #include <sched.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
 #include <sys/mount.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <chrono>
 #include <filesystem>
@@ -23,7 +26,7 @@ extern "C" int parse_file_type(const char *path);  // the framework's type probe
 
 namespace {
 
-constexpr int kFiles = 10000, kLines = 10000, kSample = 10;
+constexpr int kFiles = 10000, kLines = 10000, kSample = 10, kPlanFiles = 50000;
 const char kDataDir[] = "/usr/share/lumek-utils/data/";
 const char *const kLists[] = {"vordsw_list", "trust_list", "parent_list", "script_list"};
 
@@ -75,6 +78,48 @@ bool in_list_classic(const char *list, const std::string &path) {
     free(buf);
     fclose(f);
     return hit;
+}
+
+// A kB figure of /proc/self/status ("VmRSS:", "VmHWM:").
+long status_kb(const char *key) {
+    std::ifstream in("/proc/self/status");
+    for (std::string line; std::getline(in, line);)
+        if (line.rfind(key, 0) == 0) return atol(line.c_str() + strlen(key));
+    return -1;
+}
+
+// The plan of a directory of kPlanFiles files, in a child whose peak resident size is reset
+// first, so that the peak growth is the plan's own (the listing it starts from included).
+int plan_memory(const std::string &root) {
+    const std::string dir = root + "/plan";
+    std::filesystem::create_directories(dir);
+    for (int i = 0; i < kPlanFiles; ++i) std::ofstream(dir + "/document-" + std::to_string(i) + ".txt");
+    pid_t pid = fork();
+    if (pid == 0) {
+        std::ofstream("/proc/self/clear_refs") << "5";
+        long before = status_kb("VmRSS:");
+        LumekPlanItem *items = nullptr;
+        int32_t n = 0;
+        int rc = lumek_whlist_plan_by_dir(LUMEK_OP_ADD, LUMEK_KIND_PROTECT, nullptr, dir.c_str(), &items, &n);
+        long peak = status_kb("VmHWM:");
+        size_t path_bytes = 0;
+        for (int32_t i = 0; i < n; ++i) path_bytes += strlen(items[i].path) + 1;
+        free(items);
+        if (rc != 0 || n != kPlanFiles) {
+            fprintf(stderr, "plan_by_dir gave %d with %d items\n", rc, n);
+            _exit(1);
+        }
+        double grown = (peak - before) * 1024.0;
+        printf(
+            "plan of %d files: peak growth %.1f MB, paths %.1f MB, %.0f bytes a path beyond its text "
+            "(target: about 100)\n",
+            n, grown / 1e6, path_bytes / 1e6, (grown - static_cast<double>(path_bytes)) / n);
+        fflush(stdout);
+        _exit(0);
+    }
+    int status = 0;
+    waitpid(pid, &status, 0);
+    return WIFEXITED(status) ? WEXITSTATUS(status) : 1;
 }
 
 }  // namespace
@@ -144,6 +189,8 @@ int main() {
     printf(
         "lists re-read per file (sample of %d): %8.1f us/file -> %.0fx slower than the batch (target: 50x)\n",
         kSample, classic_per_file * 1e6, classic_per_file / (batch / kFiles));
+    fflush(stdout);
+    int plan = plan_memory(root);
     std::filesystem::remove_all(root);
-    return 0;
+    return plan;
 }

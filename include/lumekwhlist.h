@@ -568,7 +568,7 @@ LUMEKWHLIST_PUBLIC int32_t lumek_whlist_label_explain(int32_t kind, int32_t op, 
 
 /* One path a package or directory operation would consider. */
 typedef struct LumekPlanItem {
-    char path[4096];   /* as the record would carry it */
+    const char *path;  /* as the record would carry it; kept in the array's own block */
     char label[32];    /* the text, for sent paths */
     int32_t file_type; /* what the type probe reports (negative when not probed) */
     int32_t skip;      /* LUMEK_PLAN_* */
@@ -578,7 +578,8 @@ typedef struct LumekPlanItem {
  * lumek_whlist_plan_by_package, lumek_whlist_plan_by_dir - what the package (directory)
  * operation @op would send, built by the same code, and the paths it leaves out. Nothing is
  * sent to the framework.
- * @items: receives a malloc'd array (free with free()), NULL when empty.
+ * @items: receives a malloc'd array whose paths are stored in the same block after it (free
+ *         the array with free(), which releases the paths too), NULL when empty.
  * @count: receives its length.
  *
  * Returns: 0 when the operation would send records; -1008 when it would have none; -1007

@@ -1,6 +1,7 @@
 // Mark lists of a directory, from the framework's listing of it, and the six directory
 // operations.
 #include <stdlib.h>
+#include <string.h>
 
 #include "core/last_error.h"
 #include "core/whlist_internal.h"
@@ -38,8 +39,10 @@ void consider_path(Decider &decider, int op, int kind, const char *type_name, co
         log_line(kMsgPathTooLong, path, strlen(path));
         return plan_add(plan, path, nullptr, type, LUMEK_PLAN_SKIP_LONG);
     }
-    marks.push_back(make_record(path, label.get()));
-    plan_add(plan, path, label.get(), type, LUMEK_PLAN_SENT);
+    if (plan)
+        plan->add(path, label.get(), type, LUMEK_PLAN_SENT);
+    else
+        marks.push_back(make_record(path, label.get()));
 }
 
 }  // namespace
@@ -50,10 +53,20 @@ std::optional<MarkList> build_dir_marks(int op, int kind, const char *type_name,
     Listing list;
     list.paths = get_file_list_from_dir(dir, &list.count);
     if (!list.paths) return std::nullopt;
+    if (plan) {
+        size_t bytes = 0;
+        for (int i = 0; i < list.count; ++i)
+            if (list.paths[i]) bytes += strlen(list.paths[i]) + 1;
+        plan->reserve(static_cast<size_t>(list.count), bytes);
+    }
     Decider decider;
     MarkList marks;
-    for (int i = 0; i < list.count; ++i)
+    for (int i = 0; i < list.count; ++i) {
         consider_path(decider, op, kind, type_name, list.paths[i], marks, plan);
+        // Released as it is used, so a large tree is never held twice.
+        free(list.paths[i]);
+        list.paths[i] = nullptr;
+    }
     return marks;
 }
 
@@ -100,7 +113,7 @@ extern "C" LUMEKWHLIST_PUBLIC int32_t lumek_whlist_plan_by_dir(int32_t op, int32
         if (!dir || !items || !count) return lumek::report_invalid_argument();
         PlanSink plan;
         auto marks = build_dir_marks(op, kind, type_name, dir, &plan);
-        if (hand_out_plan(plan, items, count) != 0) return LUMEK_WHLIST_ERR_EXTRACT_LIST;
-        return (marks && !marks->empty()) ? 0 : LUMEK_WHLIST_ERR_EXTRACT_LIST;
+        plan.hand_out(items, count);
+        return (marks && plan.sends()) ? 0 : LUMEK_WHLIST_ERR_EXTRACT_LIST;
     });
 }

@@ -184,16 +184,40 @@ int32_t report_batch_result(int result);
 // Hands a list to the batch setter that @kind and @sm choose.
 int batch_set(int kind, int sm, MarkList &marks);
 
-// The plan sink of the builders: every path considered, recorded or skipped.
-using PlanSink = std::vector<LumekPlanItem>;
-void plan_add(PlanSink *plan, const char *path, const char *label, int file_type, int skip);
-// Moves a plan into a malloc'd array for the caller.
-int32_t hand_out_plan(PlanSink &plan, LumekPlanItem **items, int32_t *count);
+// The plan the builders fill instead of records: every path considered, sent or skipped. It
+// is built in place in the block handed to the caller, the array first and the paths after
+// it, so a plan of a large tree costs its paths' bytes and 48 more a path, and is never copied.
+class PlanSink {
+  public:
+    PlanSink() = default;
+    PlanSink(const PlanSink &) = delete;
+    PlanSink &operator=(const PlanSink &) = delete;
+    ~PlanSink() { free(block_); }
+    // Room for @paths items whose texts take at most @bytes (terminators included); the
+    // builders know both from their listing before they start. Throws std::bad_alloc.
+    void reserve(size_t paths, size_t bytes);
+    // Throws std::length_error beyond the room reserved.
+    void add(const char *path, const char *label, int file_type, int skip);
+    // True when some path would be sent.
+    bool sends() const { return sent_ > 0; }
+    // Hands the block to the caller (NULL when empty).
+    void hand_out(LumekPlanItem **items, int32_t *count);
+
+  private:
+    LumekPlanItem *block_ = nullptr;
+    char *texts_ = nullptr;
+    size_t items_room_ = 0, text_room_ = 0, items_ = 0, text_used_ = 0, sent_ = 0;
+};
+// Adds to @plan when there is one.
+inline void plan_add(PlanSink *plan, const char *path, const char *label, int file_type, int skip) {
+    if (plan) plan->add(path, label, file_type, skip);
+}
 
 // The cleaned package name: after the last "/", cut at the first "_".
 std::string clean_package_name(const char *package);
 
-// The builders; std::nullopt when the listing could not be made.
+// The builders; std::nullopt when the listing could not be made. With a @plan they fill it
+// and leave the records out.
 std::optional<MarkList> build_package_marks(int op, const char *package, PlanSink *plan);
 std::optional<MarkList> build_dir_marks(int op, int kind, const char *type_name, const char *dir,
                                         PlanSink *plan);

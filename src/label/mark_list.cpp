@@ -3,6 +3,9 @@
 #include <stdlib.h>
 #include <string.h>
 
+#include <new>
+#include <stdexcept>
+
 #include "core/error_record.h"
 #include "core/last_error.h"
 #include "label/label_internal.h"
@@ -39,26 +42,37 @@ int batch_set(int kind, int sm, MarkList &marks) {
     return sm ? lumek_protect_multi_set_sm(marks.data(), n) : lumek_protect_multi_set(marks.data(), n);
 }
 
-void plan_add(PlanSink *plan, const char *path, const char *label, int file_type, int skip) {
-    if (!plan) return;
-    LumekPlanItem item{};
-    strncpy(item.path, path, sizeof item.path - 1);
+void PlanSink::reserve(size_t paths, size_t bytes) {
+    free(block_);
+    block_ = nullptr;
+    items_ = text_used_ = sent_ = 0;
+    if (paths > (SIZE_MAX - bytes) / sizeof(LumekPlanItem)) throw std::bad_alloc();
+    block_ = static_cast<LumekPlanItem *>(malloc(paths * sizeof(LumekPlanItem) + bytes + 1));
+    if (!block_) throw std::bad_alloc();
+    texts_ = reinterpret_cast<char *>(block_ + paths);
+    items_room_ = paths;
+    text_room_ = bytes;
+}
+
+void PlanSink::add(const char *path, const char *label, int file_type, int skip) {
+    size_t len = strlen(path);
+    if (items_ == items_room_ || len >= text_room_ - text_used_) throw std::length_error("plan room");
+    LumekPlanItem &item = block_[items_++];
+    memset(&item, 0, sizeof item);
+    item.path = static_cast<char *>(memcpy(texts_ + text_used_, path, len + 1));
+    text_used_ += len + 1;
     if (label) strncpy(item.label, label, sizeof item.label - 1);
     item.file_type = file_type;
     item.skip = skip;
-    plan->push_back(item);
+    if (skip == LUMEK_PLAN_SENT) ++sent_;
 }
 
-int32_t hand_out_plan(PlanSink &plan, LumekPlanItem **items, int32_t *count) {
+void PlanSink::hand_out(LumekPlanItem **items, int32_t *count) {
     *items = nullptr;
-    *count = 0;
-    if (plan.empty()) return 0;
-    auto *arr = static_cast<LumekPlanItem *>(malloc(plan.size() * sizeof(LumekPlanItem)));
-    if (!arr) return -1;
-    memcpy(arr, plan.data(), plan.size() * sizeof(LumekPlanItem));
-    *items = arr;
-    *count = static_cast<int32_t>(plan.size());
-    return 0;
+    *count = static_cast<int32_t>(items_);
+    if (items_ == 0) return;
+    *items = block_;
+    block_ = nullptr;
 }
 
 }  // namespace lumek::label

@@ -2,6 +2,8 @@
 // three package operations.
 #include <string.h>
 
+#include <algorithm>
+
 #include "common/package_listing.h"
 #include "core/last_error.h"
 #include "label/label_internal.h"
@@ -29,8 +31,10 @@ void consider_line(Decider &decider, int op, const std::string &line, MarkList &
     if (type < 0 || type > 3) return plan_add(plan, p, nullptr, type, LUMEK_PLAN_SKIP_TYPE);
     MallocPtr label = decider.choose_label(type == 3 ? kKindKmod : kKindExectl, op, p);
     if (!label) return plan_add(plan, p, nullptr, type, LUMEK_PLAN_SKIP_LABEL);
-    marks.push_back(make_record(p, label.get()));
-    plan_add(plan, p, label.get(), type, LUMEK_PLAN_SENT);
+    if (plan)
+        plan->add(p, label.get(), type, LUMEK_PLAN_SENT);
+    else
+        marks.push_back(make_record(p, label.get()));
 }
 
 }  // namespace
@@ -49,6 +53,8 @@ std::optional<MarkList> build_package_marks(int op, const char *package, PlanSin
     if (!listing) return std::nullopt;
     const std::string &out = *listing;
 
+    if (plan)
+        plan->reserve(static_cast<size_t>(std::count(out.begin(), out.end(), '\n')) + 1, out.size() + 1);
     Decider decider;
     MarkList marks;
     size_t pos = 0;
@@ -98,7 +104,7 @@ extern "C" LUMEKWHLIST_PUBLIC int32_t lumek_whlist_plan_by_package(int32_t op, c
         if (!package || !items || !count) return lumek::report_invalid_argument();
         PlanSink plan;
         auto marks = build_package_marks(op, package, &plan);
-        if (hand_out_plan(plan, items, count) != 0) return LUMEK_WHLIST_ERR_EXTRACT_LIST;
-        return (marks && !marks->empty()) ? 0 : LUMEK_WHLIST_ERR_EXTRACT_LIST;
+        plan.hand_out(items, count);
+        return (marks && plan.sends()) ? 0 : LUMEK_WHLIST_ERR_EXTRACT_LIST;
     });
 }
