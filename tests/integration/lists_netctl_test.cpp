@@ -85,6 +85,14 @@ TEST_F(Netctl, ProgramFileCheck) {
             EXPECT_EQ(log_lines(), Lines{"16|0|vorda_netctl_list_add|" + path + ": invalid file type\\n"});
         }
     }
+    // libmagic reads its own MAGIC variable: a database that does not exist refuses every file.
+    ASSERT_EQ(lumek_standin_reset(), 0);
+    setenv("MAGIC", p("none.mgc").c_str(), 1);
+    EXPECT_EQ(vorda_netctl_list_add(1, p("prog").c_str()), -3);
+    unsetenv("MAGIC");
+    Lines log = log_lines();
+    ASSERT_EQ(log.size(), 2u);
+    EXPECT_EQ(log[0].rfind("16|0|is_program_file|magic_load failed: ", 0), 0u) << log[0];
 }
 
 TEST_F(Netctl, ProgramListLifecycle) {
