@@ -105,12 +105,9 @@ int32_t exectl_add_for_dpkg(const char *path) {
         rc = label_one_file(scan, type == LUMEK_OBJ_KMODULE ? kKindKmod : kKindExectl, kOpAdd, path, 0);
     } else {
         // Other files, links and files that cannot be classified are admitted as they are.
+        // The setter's own result decides: its error record may be stale, and the caller's
+        // last-error text is left as it was.
         rc = lumek_exectl_set(path, kLabelVerified);
-        if (rc != 0) {
-            FrameworkError fe = read_framework_error();
-            set_last_error(kMsgSetterFailed, path, fe.message.c_str());
-            if (fe.code < 0) rc = fe.code;
-        }
     }
     if (rc == 0) return 0;
     return is_auth_failure(rc) ? 1 : -1;

@@ -56,9 +56,9 @@ void in_tree(const std::function<void()> &fn) {
     lumek_test::in_private_tree(build_tree, fn);
 }
 
-// The framework error the next call of @func fails with.
-void fail_next(const char *func, int32_t code) {
-    LumekStandinFault f{1, -1, 0, 1, code, "obj", "refused"};
+// The framework error the next call of @func fails with, returning @ret.
+void fail_next(const char *func, int32_t code, int ret = -1) {
+    LumekStandinFault f{1, ret, 0, 1, code, "obj", "refused"};
     lumek_standin_fault_set(func, &f);
 }
 
@@ -104,8 +104,12 @@ TEST(DpkgHooks, SingleFile) {
         EXPECT_EQ(framework_calls("lumek_exectl_set")[0],
                   "lumek_exectl_set(\"" + kBin + "notes\", \"verified\")");
         EXPECT_EQ(lumek_whlist_exectl_add_for_dpkg(nullptr), -2);
-        fail_next("lumek_exectl_set", -1002);
-        EXPECT_EQ(lumek_whlist_exectl_add_for_dpkg((kBin + "notes").c_str()), 1);
+        // The setter's own result is mapped, not its error record's code; the buffer stays.
+        for (auto [ret, code, result] : {std::tuple{-1, -1002, -1}, {-1002, 0, 1}, {-1001, -1006, 1}}) {
+            fail_next("lumek_exectl_set", code, ret);
+            EXPECT_EQ(lumek_whlist_exectl_add_for_dpkg((kBin + "notes").c_str()), result) << ret;
+        }
+        EXPECT_STREQ(lumek_whlist_last_err(), "Invalid argument");
     });
 }
 

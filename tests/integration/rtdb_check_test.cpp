@@ -1,6 +1,7 @@
 // `lumekctl rtdb check` finds each kind of drift between the rtdb, the daemon's whitelist,
 // the framework's labels and the files, and says so in its exit status.
 #include <stdlib.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -23,20 +24,26 @@ struct Run {
     std::string out;
 };
 
-Run lumekctl(std::vector<std::string> args) {
+// lumekctl with @args, run by @wrapper when given, on the system bus @bus when given.
+Run lumekctl(std::vector<std::string> args, std::vector<std::string> wrapper = {},
+             const char *bus = nullptr) {
     args.insert(args.begin(), LUMEK_BIN_DIR "/lumekctl");
+    args.insert(args.begin(), wrapper.begin(), wrapper.end());
     std::vector<char *> argv;
     for (auto &a : args) argv.push_back(&a[0]);
     argv.push_back(nullptr);
+    gchar **env = g_get_environ();
+    if (bus) env = g_environ_setenv(env, "DBUS_SYSTEM_BUS_ADDRESS", bus, TRUE);
     gchar *out = nullptr;
     gint wait = 0;
     Run r;
-    if (g_spawn_sync(nullptr, argv.data(), nullptr, G_SPAWN_STDERR_TO_DEV_NULL, nullptr, nullptr, &out,
-                     nullptr, &wait, nullptr)) {
+    if (g_spawn_sync(nullptr, argv.data(), env, G_SPAWN_STDERR_TO_DEV_NULL, nullptr, nullptr, &out, nullptr,
+                     &wait, nullptr)) {
         r.status = WIFEXITED(wait) ? WEXITSTATUS(wait) : -1;
         r.out = out ? out : "";
     }
     g_free(out);
+    g_strfreev(env);
     return r;
 }
 
@@ -68,8 +75,22 @@ TEST(RtdbCheck, EachKindOfDriftIsReported) {
     };
     file("a", "trusted");
     std::string b = file("b", "verified"), c = file("c", "script"), e = file("e", nullptr);
+    std::string f = file("f", "verified"), u = file("u", "trusted");
 
-    EXPECT_EQ(lumekctl({"rtdb", "check"}).status, 2);  // no rtdb yet
+    // A view that cannot be read: no rtdb yet, no system bus, no daemon on the bus.
+    const std::vector<std::string> no_daemon{LUMEK_BIN_DIR "/lumek-sandbox", "--no-daemon", "--"};
+    const char *gone = "daemon: the whitelist daemon is not reachable on the system bus";
+    for (auto [wrapper, bus, status, want] :
+         {std::tuple{std::vector<std::string>{}, "", 2, "rtdb: cannot read the rtdb: result -2"},
+          {{}, "unix:path=/nonexistent", 3, gone},
+          {no_daemon, "", 3, gone}}) {
+        auto r = lumekctl({"--json", "rtdb", "check"}, wrapper, *bus ? bus : nullptr);
+        auto doc = nlohmann::json::parse(r.out, nullptr, false);
+        std::string got =
+            doc.is_object() ? doc.value("unreadable", "") + ": " + doc.value("reason", "") : r.out;
+        EXPECT_EQ(got.rfind(want, 0), 0u) << got;
+        EXPECT_EQ(r.status, status) << got;
+    }
     ASSERT_EQ(lumekctl({"rtdb", "create"}).status, 0);
     int status = -1;
     EXPECT_EQ(drift(dir, &status), std::set<std::string>{});
@@ -80,9 +101,23 @@ TEST(RtdbCheck, EachKindOfDriftIsReported) {
     std::ofstream(c, std::ios::app) << "changed";                           // changed since
     ASSERT_EQ(lumekctl({"rtdb", "add", e, "unknown", "other"}).status, 0);  // not whitelisted
     std::filesystem::remove(dir + "/a");
+    ASSERT_EQ(lumekctl({"rtdb", "add", f, "verified", "library", "--hash", "0", "--status", "3"}).status, 0);
+    std::filesystem::remove(u);
+    ASSERT_EQ(mkfifo(u.c_str(), 0600), 0);  // no longer hashable
     EXPECT_EQ(drift(dir, &status),
               (std::set<std::string>{"missing/rtdb/d", "label differs/daemon/b", "label differs/framework/b",
-                                     "hash differs/file/c", "extra/rtdb/e", "missing/file/a"}));
+                                     "hash differs/file/c", "hash differs/daemon/c", "hash differs/daemon/a",
+                                     "extra/rtdb/e", "missing/file/a", "type differs/daemon/f",
+                                     "status differs/daemon/f", "hash differs/daemon/f",
+                                     "hash differs/file/f", "hash differs/daemon/u", "unhashable/file/u"}));
+    EXPECT_EQ(status, 1);
+
+    // Two records for one path in each view, and nothing else amiss.
+    std::string entry = "(\"" + b + "\", \"\", \"other\", \"trusted\", \"\", 1, 0)";
+    lumek_test::daemon_serve_entries("*", ("[" + entry + ", " + entry + "]").c_str());
+    ASSERT_EQ(lumekctl({"rtdb", "delete"}).status, 0);
+    ASSERT_EQ(lumekctl({"rtdb", "create"}).status, 0);
+    EXPECT_EQ(drift(dir, &status), (std::set<std::string>{"duplicate/rtdb/b", "duplicate/daemon/b"}));
     EXPECT_EQ(status, 1);
     std::filesystem::remove_all(dir);
 }

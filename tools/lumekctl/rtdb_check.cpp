@@ -1,7 +1,8 @@
 // lumekctl rtdb check: the drift between three views of the same files: the rtdb, the
 // whitelist daemon's whitelist and the labels the framework holds, plus the files' contents
 // against the hashes recorded. Reads only. Exits 0 without drift, 1 with drift (so a timer
-// or a monitoring agent can alert on it), 2 when a view cannot be read.
+// or a monitoring agent can alert on it), 2 when a view cannot be read, 3 when the daemon is
+// not on the system bus. A check that could not see never says "no drift".
 #include <errno.h>
 #include <stdio.h>
 #include <stdlib.h>
@@ -12,6 +13,8 @@
 #include <string>
 #include <vector>
 
+#include "common/raii.h"
+#include "core/dbus_client.h"
 #include "core/framework.h"
 #include "lumekwhlist.h"
 #include "rtdb_views.h"
@@ -20,10 +23,31 @@ namespace lumekctl {
 
 namespace {
 
-constexpr int kExitDrift = 1, kExitUnreadable = 2;
+// 3 is lumekctl's "daemon or bus unreachable" status.
+constexpr int kExitDrift = 1, kExitUnreadable = 2, kExitUnreachable = 3;
+constexpr int kBusTimeoutMs = 5000;
+constexpr const char kUnreachable[] = "the whitelist daemon is not reachable on the system bus";
+
+constexpr const char kHelp[] =
+    "Kinds of drift (KIND/VIEW):\n"
+    "  missing/rtdb             the daemon whitelists a path the rtdb has no record of\n"
+    "  extra/rtdb               the rtdb records a path the daemon does not whitelist\n"
+    "  duplicate/rtdb           the rtdb holds more than one record for a path\n"
+    "  duplicate/daemon         the daemon lists a path more than once\n"
+    "  label differs/daemon     the daemon's label for a path is not the rtdb's\n"
+    "  type differs/daemon      the daemon's object type is not the rtdb's\n"
+    "  status differs/daemon    the daemon's status is not the rtdb's\n"
+    "  hash differs/daemon      the daemon's hash is not the rtdb's\n"
+    "  label differs/framework  the framework holds another label for the file\n"
+    "  missing/file             the recorded file does not exist\n"
+    "  hash differs/file        the file's contents no longer match the recorded hash\n"
+    "  unhashable/file          the file's hash cannot be computed (not a regular file, unreadable)\n"
+    "Exit status: 0 no drift; 1 drift; 2 the rtdb or the daemon's whitelist cannot be read;\n"
+    "3 the whitelist daemon is not reachable on the system bus. With --json, a view that\n"
+    "cannot be read prints {\"unreadable\": VIEW, \"reason\": TEXT}.";
 
 struct Record {
-    int32_t label = LUMEK_EXECTL_UNKNOWN;
+    int32_t label = LUMEK_EXECTL_UNKNOWN, type = -1, status = 0;
     std::string hash;
 };
 
@@ -31,14 +55,42 @@ struct Difference {
     std::string kind, view, path, rtdb, other;
 };
 
-using View = std::map<std::string, Record>;
+// Every record of a path, in list order: duplicates are drift of their own.
+using View = std::map<std::string, std::vector<Record>>;
 
 View view_of(WhlistObject *list) {
     View v;
     for (const WhlistObject *o = list; o; o = o->next)
-        if (o->path) v[o->path] = Record{o->exectl_type, o->hash ? o->hash : ""};
+        if (o->path) v[o->path].push_back({o->exectl_type, o->obj_type, o->extra2, o->hash ? o->hash : ""});
     lumek_whlist_objects_free(&list);
     return v;
+}
+
+// Whether some process owns the daemon's name, asked on a private connection so that the
+// library's own bus connection is left alone. The library's load cannot tell: without a bus
+// it gives an empty whitelist and success. @why says what is missing.
+bool daemon_reachable(std::string *why) {
+    lumek::GErrorHolder err;
+    lumek::GCharPtr address(g_dbus_address_get_for_bus_sync(G_BUS_TYPE_SYSTEM, nullptr, err.out()));
+    lumek::GObjectPtr<GDBusConnection> bus(
+        address ? g_dbus_connection_new_for_address_sync(
+                      address.get(),
+                      static_cast<GDBusConnectionFlags>(G_DBUS_CONNECTION_FLAGS_AUTHENTICATION_CLIENT |
+                                                        G_DBUS_CONNECTION_FLAGS_MESSAGE_BUS_CONNECTION),
+                      nullptr, nullptr, err.out())
+                : nullptr);
+    lumek::GVariantPtr reply(bus ? g_dbus_connection_call_sync(
+                                       bus.get(), "org.freedesktop.DBus", "/org/freedesktop/DBus",
+                                       "org.freedesktop.DBus", "NameHasOwner",
+                                       g_variant_new("(s)", lumek::daemon::kBusName), G_VARIANT_TYPE("(b)"),
+                                       G_DBUS_CALL_FLAGS_NONE, kBusTimeoutMs, nullptr, err.out())
+                                 : nullptr);
+    gboolean owned = FALSE;
+    if (reply) g_variant_get(reply.get(), "(b)", &owned);
+    if (bus) g_dbus_connection_close_sync(bus.get(), nullptr, nullptr);
+    if (owned) return true;
+    *why = err ? err.get()->message : std::string("no owner of ") + lumek::daemon::kBusName;
+    return false;
 }
 
 // The label the framework holds for @path: its number, "unknown" when the file has none, and
@@ -56,28 +108,49 @@ bool framework_label(const std::string &path, int32_t *label) {
     return access(path.c_str(), F_OK) == 0 || errno != ENOENT;
 }
 
+void compare_file(const std::string &path, const Record &r, std::vector<Difference> *out) {
+    int32_t held;
+    if (!framework_label(path, &held)) {
+        out->push_back({"missing", "file", path, label_name(r.label), ""});
+        return;
+    }
+    if (held != r.label)
+        out->push_back({"label differs", "framework", path, label_name(r.label), label_name(held)});
+    lumek::MallocPtr now(lumek_memdb_whlist_calc_md5_for_file(path.c_str()));
+    if (!now)
+        out->push_back({"unhashable", "file", path, r.hash, ""});
+    else if (!r.hash.empty() && r.hash != now.get())
+        out->push_back({"hash differs", "file", path, r.hash, now.get()});
+}
+
+// Where a path has several records, the first of each view is compared.
+void compare_daemon(const std::string &path, const Record &r, const Record &d, std::vector<Difference> *out) {
+    if (d.label != r.label)
+        out->push_back({"label differs", "daemon", path, label_name(r.label), label_name(d.label)});
+    if (d.type != r.type)
+        out->push_back({"type differs", "daemon", path, type_name(r.type), type_name(d.type)});
+    if (d.status != r.status)
+        out->push_back(
+            {"status differs", "daemon", path, std::to_string(r.status), std::to_string(d.status)});
+    if (d.hash != r.hash) out->push_back({"hash differs", "daemon", path, r.hash, d.hash});
+}
+
 std::vector<Difference> compare(const View &rtdb, const View &daemon) {
     std::vector<Difference> out;
-    for (const auto &[path, d] : daemon)
-        if (!rtdb.count(path)) out.push_back({"missing", "rtdb", path, "", label_name(d.label)});
-    for (const auto &[path, r] : rtdb) {
+    for (const auto &[path, ds] : daemon) {
+        if (ds.size() > 1)
+            out.push_back({"duplicate", "daemon", path, "", std::to_string(ds.size()) + " records"});
+        if (!rtdb.count(path)) out.push_back({"missing", "rtdb", path, "", label_name(ds[0].label)});
+    }
+    for (const auto &[path, rs] : rtdb) {
+        if (rs.size() > 1)
+            out.push_back({"duplicate", "rtdb", path, std::to_string(rs.size()) + " records", ""});
         auto d = daemon.find(path);
         if (d == daemon.end())
-            out.push_back({"extra", "rtdb", path, label_name(r.label), ""});
-        else if (d->second.label != r.label)
-            out.push_back(
-                {"label differs", "daemon", path, label_name(r.label), label_name(d->second.label)});
-        int32_t held;
-        if (!framework_label(path, &held)) {
-            out.push_back({"missing", "file", path, label_name(r.label), ""});
-            continue;
-        }
-        if (held != r.label)
-            out.push_back({"label differs", "framework", path, label_name(r.label), label_name(held)});
-        if (r.hash.empty()) continue;
-        char *now = lumek_memdb_whlist_calc_md5_for_file(path.c_str());
-        if (now && r.hash != now) out.push_back({"hash differs", "file", path, r.hash, now});
-        free(now);
+            out.push_back({"extra", "rtdb", path, label_name(rs[0].label), ""});
+        else
+            compare_daemon(path, rs[0], d->second[0], &out);
+        compare_file(path, rs[0], &out);
     }
     return out;
 }
@@ -95,20 +168,31 @@ void report(const Options &opts, const std::vector<Difference> &diffs) {
         std::cout << "no drift\n";
         return;
     }
-    printf("%-13s %-9s %-32s  %-32s  %s\n", "KIND", "VIEW", "RTDB", "OTHER", "PATH");
+    printf("%-14s %-9s %-32s  %-32s  %s\n", "KIND", "VIEW", "RTDB", "OTHER", "PATH");
     for (const auto &d : diffs)
-        printf("%-13s %-9s %-32s  %-32s  %s\n", d.kind.c_str(), d.view.c_str(),
+        printf("%-14s %-9s %-32s  %-32s  %s\n", d.kind.c_str(), d.view.c_str(),
                d.rtdb.empty() ? "-" : d.rtdb.c_str(), d.other.empty() ? "-" : d.other.c_str(),
                d.path.c_str());
 }
 
+// A view that cannot be read: said on standard error, and with --json as the document.
+void unreadable(const Options &opts, const char *view, const std::string &reason, int status) {
+    if (opts.json) print_json({{"unreadable", view}, {"reason", reason}});
+    fail("rtdb check", reason);
+    set_exit_status(status);
+}
+
 void run_check(const Options &opts) {
+    std::string why;
+    if (!daemon_reachable(&why)) {
+        unreadable(opts, "daemon", std::string(kUnreachable) + " (" + why + ")", kExitUnreachable);
+        return;
+    }
     WhlistObject *list = nullptr;
     int32_t rc = lumek_memdb_whlist_exectl_load(nullptr, nullptr, nullptr, nullptr, -1, &list);
     if (rc != 0) {
         lumek_whlist_objects_free(&list);
-        fail("rtdb check", "cannot read the rtdb: result " + std::to_string(rc));
-        set_exit_status(kExitUnreadable);
+        unreadable(opts, "rtdb", "cannot read the rtdb: result " + std::to_string(rc), kExitUnreadable);
         return;
     }
     View rtdb = view_of(list);
@@ -116,10 +200,11 @@ void run_check(const Options &opts) {
     rc = lumek_whlist_load_all(&list);
     if (rc != 0) {
         lumek_whlist_objects_free(&list);
-        std::string why = lumek_whlist_last_err();
+        why = lumek_whlist_last_err();
         while (!why.empty() && why.back() == '\n') why.pop_back();
-        fail("rtdb check", "cannot read the daemon's whitelist: result " + std::to_string(rc) + ": " + why);
-        set_exit_status(kExitUnreadable);
+        unreadable(opts, "daemon",
+                   "cannot read the daemon's whitelist: result " + std::to_string(rc) + ": " + why,
+                   kExitUnreadable);
         return;
     }
     std::vector<Difference> diffs = compare(rtdb, view_of(list));
@@ -132,7 +217,8 @@ void run_check(const Options &opts) {
 void add_rtdb_check(CLI::App &rtdb, const Options &opts) {
     rtdb.add_subcommand("check",
                         "Compare the rtdb with the daemon's whitelist, the framework's labels and the files; "
-                        "exit 1 on drift")
+                        "exit 1 on drift, 2 when a view cannot be read, 3 when the daemon is unreachable")
+        ->footer(kHelp)
         ->callback([&opts] { run_check(opts); });
 }
 
