@@ -1,15 +1,25 @@
 // The reference daemon on the sandbox's private system bus, called with GDBus directly: what
 // the library's tests arrange through it (served data, injected errors and replies) and
 // what they read back (the call record).
+#include <fcntl.h>
 #include <gio/gio.h>
 #include <gtest/gtest.h>
 #include <stdlib.h>
 #include <string.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
+#include <algorithm>
+#include <atomic>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "daemon_control.h"
+#include "standin_state.h"
 
 namespace {
 
@@ -27,8 +37,8 @@ constexpr const char *kMethods[][3] = {
     {"lumek_whlist_get_count_by_obj_type", "(0, 'program', '')", "(i)"},
     {"lumek_whlist_load_by_path", "('/usr/bin/ls',)", "((sssssii))"},
     {"lumek_whlist_get_hash_by_path", "('/usr/bin/ls',)", "(s)"},
-    {"lumek_whlist_import", "(1, '/dev/null')", "(i)"},
-    {"lumek_whlist_export", "(1, '/dev/null')", "(i)"},
+    {"lumek_whlist_export", "(1, 'DIR/wire')", "(i)"},  // DIR: the test's directory
+    {"lumek_whlist_import", "(1, 'DIR/wire')", "(i)"},
     {"lumek_whlist_protect_set_for_dpkg", "", "(i)"},
     {"lumek_whlist_script_set_for_dpkg", "", "(i)"},
     {"lumek_kmod_whlist_load", "('',)", "(a(si))"},
@@ -59,10 +69,42 @@ struct Answer {
 
 class DaemonTest : public ::testing::Test {
   protected:
+    std::string dir_;
     void SetUp() override {
         if (!getenv("LUMEK_SANDBOX"))
             GTEST_SKIP() << "*** SKIPPED: run inside lumek-sandbox (never against the machine's bus) ***";
         daemon_control_unref("Reset", nullptr);
+    }
+    void TearDown() override {
+        std::error_code ec;
+        if (!dir_.empty()) std::filesystem::remove_all(dir_, ec);
+    }
+    // A fresh directory, shared with the daemon (the test's state directory is not).
+    std::string temp_dir() {
+        char tmpl[] = "/tmp/daemon-test-XXXXXX";
+        EXPECT_TRUE(mkdtemp(tmpl));
+        return dir_ = tmpl;
+    }
+    static void write_file(const std::string &path, const std::string &text) {
+        std::ofstream(path, std::ios::binary | std::ios::trunc) << text;
+    }
+    static std::string read_file(const std::string &path) {
+        std::ostringstream s;
+        s << std::ifstream(path, std::ios::binary).rdbuf();
+        return s.str();
+    }
+    // Lets go of a daemon that waits for the other end of the FIFO (broken builds do).
+    static void release(const std::string &fifo) { close(open(fifo.c_str(), O_RDWR | O_NONBLOCK)); }
+    // The stand-in's entries, one "path|label|protection" line each ("-" for none).
+    static std::string state() {
+        int n = 0;
+        LumekStandinEntry *e = lumek_standin_entries(0, &n);
+        std::string out;
+        for (int i = 0; e && i < n; ++i)
+            out += std::string(e[i].path) + '|' + (e[i].label ? e[i].label : "-") + '|' +
+                   (e[i].protect ? e[i].protect : "-") + '\n';
+        lumek_standin_free_entries(e, n);
+        return out;
     }
 
     Answer call(const char *method, const char *args = "") {
@@ -106,8 +148,11 @@ class DaemonTest : public ::testing::Test {
 
 TEST_F(DaemonTest, EveryMethodAnswersWithItsReplySignature) {
     serve("*", kServed);  // so that the lookups by path find something
+    std::string dir = temp_dir();
     for (const auto &m : kMethods) {
-        Answer a = call(m[0], m[1]);
+        std::string args = m[1];
+        if (args.find("DIR") != std::string::npos) args.replace(args.find("DIR"), 3, dir);
+        Answer a = call(m[0], args.c_str());
         EXPECT_EQ(a.type, m[2]) << m[0] << ": " << a.message;
     }
 }
@@ -225,6 +270,115 @@ TEST_F(DaemonTest, ResetDropsInjectionsServedDataAndCalls) {
     EXPECT_EQ(calls(),
               "([('lumek_whlist_load', <(0, '')>), ('lumek_whlist_load_sm', <(0, '')>), "
               "('lumek_whlist_load_all', <@av []>)],)");
+}
+
+// Import reads the whole file first: a file it cannot take, or any bad line, changes nothing.
+TEST_F(DaemonTest, ImportTakesAWholeRegularFileOrNothing) {
+    std::string dir = temp_dir(), file = dir + "/list", fifo = dir + "/fifo";
+    ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+    struct Case {
+        const char *content;  // a file's text, or a path to import from when it starts with '@'
+        const char *want;     // reply, or a fragment of the invalid-argument message
+    } cases[] = {
+        {"trusted\treadonly\t/a\r\n\r\nx-odd\t\t/b\\x01\n\tnone\t/c", "(3,)"},
+        {"trusted\t\t/a\n\t\t/b\n", "list:2: neither a label nor a protection text"},
+        {"trusted\t\t/a\ntrusted readonly /b\n", "list:2: expected LABEL<tab>PROTECTION<tab>PATH"},
+        {"trusted\t\trelative\n", "list:1: the path is not absolute"},
+        {"trusted\t\t/a\\q\n", "list:1: unknown escape"},
+        {"trusted\t\t/a\\x4\n", "list:1: unknown escape"},
+        {"trusted\t\t/a\\x00\n", "list:1: \\x00 cannot be part of a text"},
+        {"@big", "cannot read: larger than 256 MiB"},
+        {"@dir", "cannot read: not a regular file"},
+        {"@fifo", "cannot read: not a regular file"},
+        {"@/proc/self/mem", "cannot read: Input/output error"},
+        {"@/nonexistent", "cannot read: No such file or directory"},
+    };
+    for (const Case &c : cases) {
+        lumek_standin_reset();
+        lumek_standin_set_label("/keep", "trusted");
+        std::string before = state(), path = file;
+        if (c.content[0] != '@') {
+            write_file(file, c.content);
+        } else if (!strcmp(c.content, "@big")) {
+            write_file(file, "");
+            ASSERT_EQ(truncate(file.c_str(), (256 << 20) + 1), 0);
+        } else {
+            path = !strcmp(c.content, "@dir") ? dir : !strcmp(c.content, "@fifo") ? fifo : c.content + 1;
+        }
+        Answer a = call("lumek_whlist_import", ("(-1, '" + path + "')").c_str());
+        release(fifo);  // in case the daemon was left waiting for a writer
+        if (c.want[0] == '(') {
+            EXPECT_EQ(a.reply, c.want) << c.content << ": " << a.message;
+            EXPECT_EQ(state(), "/a|trusted|readonly\n/b\x01|x-odd|-\n/c|-|none\n/keep|trusted|-\n");
+            continue;
+        }
+        EXPECT_EQ(a.type, "!VORDA.LUMEK.INVALID.ARG") << c.content;
+        EXPECT_NE(a.message.find(c.want), std::string::npos) << c.content << ": " << a.message;
+        EXPECT_EQ(state(), before) << c.content;
+    }
+}
+
+// Another reader of the store sees an import whole or not at all.
+TEST_F(DaemonTest, ImportIsOneTransaction) {
+    std::string list = temp_dir() + "/list", text;
+    for (int i = 0; i < 20000; ++i) text += "trusted\t\t/many/" + std::to_string(i) + "\n";
+    write_file(list, text);
+    std::atomic<bool> done{false};
+    std::thread importer([&] {
+        EXPECT_EQ(call("lumek_whlist_import", ("(-1, '" + list + "')").c_str()).reply, "(20000,)");
+        done = true;
+    });
+    int partial = 0, polls = 0;
+    for (; !done; ++polls)
+        partial += lumek_test::take_text(lumek_standin_label("/many/0")) == "trusted" &&
+                   lumek_test::take_text(lumek_standin_label("/many/19999")).empty();
+    importer.join();
+    EXPECT_EQ(partial, 0) << "of " << polls << " polls";
+}
+
+// Every entry the store can hold comes back from its export unchanged.
+TEST_F(DaemonTest, ExportedEntriesImportBackToTheSameState) {
+    std::string list = temp_dir() + "/list";
+    const char *const entries[][3] = {
+        {"/rt/new\nline", "trusted", "readonly"},
+        {"/rt/tab\there", "script", nullptr},
+        {"/rt/back\\slash\r", nullptr, "none"},
+        {"/rt/not-utf8-\xff\xc3", "verified", nullptr},
+        {"/rt/caf\u00e9", "x-custom\tlabel\\", "odd text"},
+    };
+    for (const auto &e : entries) {
+        if (e[1]) lumek_standin_set_label(e[0], e[1]);
+        if (e[2]) lumek_standin_set_protection(e[0], e[2], 0);
+    }
+    std::string before = state();
+    for (int i = 0; i < 2; ++i)  // the second export replaces the first file
+        EXPECT_EQ(call("lumek_whlist_export", ("(-1, '" + list + "')").c_str()).reply, "(5,)");
+    std::string saved = read_file(list);  // UTF-8 text, one line per entry
+    EXPECT_TRUE(g_utf8_validate(saved.c_str(), -1, nullptr) &&
+                std::count(saved.begin(), saved.end(), '\n') == 5)
+        << saved;
+    lumek_standin_reset();
+    EXPECT_EQ(call("lumek_whlist_import", ("(-1, '" + list + "')").c_str()).reply, "(5,)");
+    EXPECT_EQ(state(), before);
+}
+
+// Export writes only a regular file of its own: never through a link, never into a FIFO.
+TEST_F(DaemonTest, ExportReplacesOnlyARegularFile) {
+    std::string dir = temp_dir(), target = dir + "/target";
+    write_file(target, "kept");
+    ASSERT_EQ(symlink(target.c_str(), (dir + "/link").c_str()), 0);
+    ASSERT_EQ(symlink((dir + "/created").c_str(), (dir + "/dangling").c_str()), 0);
+    ASSERT_EQ(mkfifo((dir + "/fifo").c_str(), 0600), 0);
+    lumek_standin_set_label("/x", "trusted");
+    for (const char *name : {"link", "dangling", "fifo", "."}) {
+        std::string path = dir + "/" + name;
+        Answer a = call("lumek_whlist_export", ("(-1, '" + path + "')").c_str());
+        release(dir + "/fifo");
+        EXPECT_EQ(a.type, "!VORDA.LUMEK.INVALID.ARG") << name;
+        EXPECT_NE(a.message.find("cannot write: not a regular file"), std::string::npos) << name << a.message;
+    }
+    EXPECT_EQ(read_file(target), "kept");
+    EXPECT_NE(access((dir + "/created").c_str(), F_OK), 0);
 }
 
 }  // namespace
