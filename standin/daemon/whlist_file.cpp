@@ -177,6 +177,10 @@ bool read_whlist_file(const char *file, std::string *text, std::string *why) {
 
 bool write_whlist_file(const char *file, const std::string &text, std::string *why, bool *opened) {
     *opened = false;
+    if (!*file) {  // a temporary file would be made in the daemon's working directory
+        *why = strerror(ENOENT);
+        return false;
+    }
     // Only a regular file is replaced: a link, FIFO or device at the name is refused, never
     // followed or opened.
     struct stat old;

@@ -13,6 +13,7 @@
 #include <atomic>
 #include <filesystem>
 #include <fstream>
+#include <map>
 #include <sstream>
 #include <string>
 #include <thread>
@@ -192,49 +193,64 @@ TEST_F(DaemonTest, InjectionsCountDownByMethodThenStarAndResetClearsThem) {
 }
 
 // Import reads the whole file first: a file it cannot take, or any bad line, changes nothing.
-TEST_F(DaemonTest, ImportTakesAWholeRegularFileOrNothing) {
-    std::string dir = temp_dir(), file = dir + "/list", fifo = dir + "/fifo";
+// Export writes a regular file of its own only: never through a link, never into a FIFO.
+TEST_F(DaemonTest, FilesThatImportOrExportRefuseChangeNothing) {
+    std::string dir = temp_dir(), file = dir + "/list", fifo = dir + "/fifo", target = dir + "/target";
     ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+    write_file(target, "kept");
+    ASSERT_EQ(symlink(target.c_str(), (dir + "/link").c_str()), 0);
+    ASSERT_EQ(symlink((dir + "/created").c_str(), (dir + "/dangling").c_str()), 0);
+    std::map<std::string, std::string> special = {{"@big", file},
+                                                  {"@dir", dir},
+                                                  {"@fifo", fifo},
+                                                  {"@link", dir + "/link"},
+                                                  {"@dangling", dir + "/dangling"}};
     struct Case {
-        const char *content;  // a file's text, or a path to import from when it starts with '@'
+        const char *method;   // import, or export
+        const char *content;  // a file's text, or the file to use when it starts with '@'
         const char *want;     // reply, or a fragment of the invalid-argument message
     } cases[] = {
-        {"trusted\treadonly\t/a\r\n\r\nx-odd\t\t/b\\x01\n\tnone\t/c", "(3,)"},
-        {"trusted\t\t/a\n\t\t/b\n", "list:2: neither a label nor a protection text"},
-        {"trusted\t\t/a\ntrusted readonly /b\n", "list:2: expected LABEL<tab>PROTECTION<tab>PATH"},
-        {"trusted\t\trelative\n", "list:1: the path is not absolute"},
-        {"trusted\t\t/a\\q\n", "list:1: unknown escape"},
-        {"trusted\t\t/a\\x4\n", "list:1: unknown escape"},
-        {"trusted\t\t/a\\x00\n", "list:1: \\x00 cannot be part of a text"},
-        {"@big", "cannot read: larger than 256 MiB"},
-        {"@dir", "cannot read: not a regular file"},
-        {"@fifo", "cannot read: not a regular file"},
-        {"@/proc/self/mem", "cannot read: Input/output error"},
-        {"@/nonexistent", "cannot read: No such file or directory"},
+        {"import", "trusted\treadonly\t/a\r\n\r\nx-odd\t\t/b\\x19\\xaB\n\tnone\t/c", "(3,)"},
+        {"import", "trusted\t\t/a\n\t\t/b\n", "list:2: neither a label nor a protection text"},
+        {"import", "trusted\t\t/a\ntrusted readonly /b\n", "list:2: expected LABEL<tab>PROTECTION<tab>PATH"},
+        {"import", "trusted\t\trelative\n", "list:1: the path is not absolute"},
+        {"import", "trusted\t\t/a\\q\n", "list:1: unknown escape"},
+        {"import", "trusted\t\t/a\\x4\n", "list:1: unknown escape"},
+        {"import", "trusted\t\t/a\\x00\n", "list:1: \\x00 cannot be part of a text"},
+        {"import", "@big", "cannot read: larger than 256 MiB"},
+        {"import", "@dir", "cannot read: not a regular file"},
+        {"import", "@fifo", "cannot read: not a regular file"},
+        {"import", "@/proc/self/mem", "cannot read: Input/output error"},
+        {"import", "@/nonexistent", "cannot read: No such file or directory"},
+        {"export", "@link", "cannot write: not a regular file"},
+        {"export", "@dangling", "cannot write: not a regular file"},
+        {"export", "@fifo", "cannot write: not a regular file"},
+        {"export", "@dir", "cannot write: not a regular file"},
     };
     for (const Case &c : cases) {
         lumek_standin_reset();
         lumek_standin_set_label("/keep", "trusted");
-        std::string before = state(), path = file;
-        if (c.content[0] != '@') {
-            write_file(file, c.content);
-        } else if (!strcmp(c.content, "@big")) {
+        std::string before = state(), path = c.content[0] != '@'        ? file
+                                             : special.count(c.content) ? special[c.content]
+                                                                        : c.content + 1;
+        if (c.content[0] != '@') write_file(file, c.content);
+        if (!strcmp(c.content, "@big")) {
             write_file(file, "");
             ASSERT_EQ(truncate(file.c_str(), (256 << 20) + 1), 0);
-        } else {
-            path = !strcmp(c.content, "@dir") ? dir : !strcmp(c.content, "@fifo") ? fifo : c.content + 1;
         }
-        Answer a = call("lumek_whlist_import", ("(-1, '" + path + "')").c_str());
-        release(fifo);  // in case the daemon was left waiting for a writer
+        Answer a = call((std::string("lumek_whlist_") + c.method).c_str(), ("(-1, '" + path + "')").c_str());
+        release(fifo);  // in case the daemon was left waiting for the other end
         if (c.want[0] == '(') {
             EXPECT_EQ(a.reply, c.want) << c.content << ": " << a.message;
-            EXPECT_EQ(state(), "/a|trusted|readonly\n/b\x01|x-odd|-\n/c|-|none\n/keep|trusted|-\n");
+            EXPECT_EQ(state(), "/a|trusted|readonly\n/b\x19\xab|x-odd|-\n/c|-|none\n/keep|trusted|-\n");
             continue;
         }
         EXPECT_EQ(a.type, "!VORDA.LUMEK.INVALID.ARG") << c.content;
         EXPECT_NE(a.message.find(c.want), std::string::npos) << c.content << ": " << a.message;
         EXPECT_EQ(state(), before) << c.content;
     }
+    EXPECT_EQ(read_file(target), "kept");
+    EXPECT_NE(access((dir + "/created").c_str(), F_OK), 0);
 }
 
 // Another reader of the store sees an import whole or not at all.
@@ -279,25 +295,6 @@ TEST_F(DaemonTest, ExportedEntriesImportBackToTheSameState) {
     lumek_standin_reset();
     EXPECT_EQ(call("lumek_whlist_import", ("(-1, '" + list + "')").c_str()).reply, "(5,)");
     EXPECT_EQ(state(), before);
-}
-
-// Export writes only a regular file of its own: never through a link, never into a FIFO.
-TEST_F(DaemonTest, ExportReplacesOnlyARegularFile) {
-    std::string dir = temp_dir(), target = dir + "/target";
-    write_file(target, "kept");
-    ASSERT_EQ(symlink(target.c_str(), (dir + "/link").c_str()), 0);
-    ASSERT_EQ(symlink((dir + "/created").c_str(), (dir + "/dangling").c_str()), 0);
-    ASSERT_EQ(mkfifo((dir + "/fifo").c_str(), 0600), 0);
-    lumek_standin_set_label("/x", "trusted");
-    for (const char *name : {"link", "dangling", "fifo", "."}) {
-        std::string path = dir + "/" + name;
-        Answer a = call("lumek_whlist_export", ("(-1, '" + path + "')").c_str());
-        release(dir + "/fifo");
-        EXPECT_EQ(a.type, "!VORDA.LUMEK.INVALID.ARG") << name;
-        EXPECT_NE(a.message.find("cannot write: not a regular file"), std::string::npos) << name << a.message;
-    }
-    EXPECT_EQ(read_file(target), "kept");
-    EXPECT_NE(access((dir + "/created").c_str(), F_OK), 0);
 }
 
 }  // namespace
