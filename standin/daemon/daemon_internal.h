@@ -40,14 +40,18 @@ inline constexpr const char kMsgBadErrorName[] = "not a valid D-Bus error name: 
 inline constexpr const char kMsgUnknownMethod[] = "no such whlist method: %s";
 inline constexpr const char kMsgUnknownTestMethod[] = "no such test-control method: %s";
 inline constexpr const char kMsgCannotRead[] = "%s: cannot read: %s";
-inline constexpr const char kMsgBadLine[] = "%s:%d: expected LABEL<tab>PROTECTION<tab>PATH with known texts";
+inline constexpr const char kMsgBadLine[] = "%s:%d: %s; nothing was imported";
 inline constexpr const char kMsgCannotWrite[] = "%s: cannot write: %s";
-inline constexpr const char kMsgNewlineInPath[] = "%s: a path holding a newline cannot be exported";
+inline constexpr const char kMsgNotRegular[] = "not a regular file";
+inline constexpr const char kMsgTooLarge[] = "larger than 256 MiB, the most a whitelist file may hold";
 inline constexpr const char kMsgStore[] = "the stand-in's state cannot be read or written";
 inline constexpr const char kMsgNoRtdb[] = "there is no runtime label database%s%s";
 
 // Key of the bgset text in the stand-in's named texts.
 inline constexpr const char kBgsetKey[] = "bgset";
+
+// The largest whitelist file import reads.
+inline constexpr long long kMaxFileBytes = 256LL << 20;
 
 // Introspection XML of both interfaces.
 extern const char kIntrospectionXml[];
@@ -112,8 +116,9 @@ struct FileEntry {
     bool exists = false;
 };
 
-// The stand-in's labelled or protected files (@sm: the _sm protection store), by path.
-std::vector<FileEntry> labelled_files(bool sm);
+// The stand-in's labelled or protected files (@sm: the _sm protection store), by path. With
+// @utf8_only those whose texts D-Bus cannot carry are left out.
+std::vector<FileEntry> labelled_files(bool sm, bool utf8_only = true);
 // A floating "(sssssii)" of the entry; the hash is the file's MD5 now ("" when unreadable),
 // the first integer 1 when the file exists, the status 0.
 GVariant *file_entry_tuple(const FileEntry &f);
@@ -121,8 +126,26 @@ GVariant *file_entry_tuple(const FileEntry &f);
 std::vector<std::string> protected_modules(bool sm);
 // Stores (or, for NULL, clears) the bgset text in the stand-in.
 bool store_bgset(const char *text);
-// Records an imported label and protection text ("" leaves that one alone).
-bool import_entry(const std::string &path, const std::string &label, const std::string &protect);
+// One line of a whitelist file: LABEL<tab>PROTECTION<tab>PATH, either text may be "".
+struct FileLine {
+    std::string label, protect, path;
+};
+// Applies every line's label and protection text ("" leaves that one alone) in one
+// transaction of the stand-in's store: all of them, or none.
+bool import_lines(const std::vector<FileLine> &lines);
+
+// Appends @line to @out, each text escaped: "\\", "\n", "\t", and "\xNN" for other control
+// bytes and bytes that are not UTF-8.
+void append_file_line(std::string *out, const FileLine &line);
+// Parses a whole file's text; blank lines are skipped and a "\r" before "\n" dropped. On the
+// first bad line, false with its number and the reason, and @out is not to be used.
+bool parse_file(const std::string &text, std::vector<FileLine> *out, int *bad_line, std::string *why);
+// Reads a whitelist file: a regular file of at most kMaxFileBytes, opened without blocking.
+// False with the reason.
+bool read_whlist_file(const char *file, std::string *text, std::string *why);
+// Replaces (or creates) a regular file with @text, through a new file renamed over it.
+// False with the reason; @opened tells whether it failed before or after it had a new file.
+bool write_whlist_file(const char *file, const std::string &text, std::string *why, bool *opened);
 
 // The label records of the runtime label database (memdb key 10000) as floating
 // "(sssssii)" entries, in the order they were stored: path, hash, type and label texts, the

@@ -52,7 +52,7 @@ std::string file_md5(const std::string &path) {
 
 }  // namespace
 
-std::vector<FileEntry> labelled_files(bool sm) {
+std::vector<FileEntry> labelled_files(bool sm, bool utf8_only) {
     std::vector<FileEntry> out;
     int n = 0;
     LumekStandinEntry *entries = lumek_standin_entries(sm ? 1 : 0, &n);
@@ -60,8 +60,11 @@ std::vector<FileEntry> labelled_files(bool sm) {
     out.reserve(static_cast<size_t>(n));
     for (int i = 0; i < n; ++i) {
         const LumekStandinEntry &e = entries[i];
-        // D-Bus carries only UTF-8; a path that is not cannot be an entry.
-        if (!g_utf8_validate(e.path, -1, nullptr)) continue;
+        // D-Bus carries only UTF-8; export writes the others escaped.
+        if (utf8_only &&
+            !(g_utf8_validate(e.path, -1, nullptr) && (!e.label || g_utf8_validate(e.label, -1, nullptr)) &&
+              (!e.protect || g_utf8_validate(e.protect, -1, nullptr))))
+            continue;
         FileEntry f;
         f.path = e.path;
         f.label = e.label ? e.label : "";
@@ -104,6 +107,10 @@ bool rtdb_entries(std::vector<GVariant *> *out) {
         for (int c : {1, 2, 3, 5}) shaped = shaped && g_utf8_validate(r.text[c], -1, nullptr);
         if (!shaped) continue;
         char *protect = lumek_standin_protection(r.text[1], 0);
+        if (protect && !g_utf8_validate(protect, -1, nullptr)) {
+            free(protect);
+            continue;
+        }
         out->push_back(g_variant_new("(sssssii)", r.text[1], r.text[5], r.text[3], r.text[2],
                                      protect ? protect : "", access(r.text[1], F_OK) == 0 ? 1 : 0,
                                      r.number[4]));
@@ -117,10 +124,16 @@ bool store_bgset(const char *text) {
     return lumek_standin_set_text(kBgsetKey, text) == 0;
 }
 
-bool import_entry(const std::string &path, const std::string &label, const std::string &protect) {
-    if (!label.empty() && lumek_standin_set_label(path.c_str(), label.c_str()) != 0) return false;
-    if (!protect.empty() && lumek_standin_set_protection(path.c_str(), protect.c_str(), 0) != 0) return false;
-    return true;
+bool import_lines(const std::vector<FileLine> &lines) {
+    auto apply = [](void *ctx) -> int {
+        for (const FileLine &l : *static_cast<const std::vector<FileLine> *>(ctx)) {
+            if (!l.label.empty() && lumek_standin_set_label(l.path.c_str(), l.label.c_str()) != 0) return -1;
+            if (!l.protect.empty() && lumek_standin_set_protection(l.path.c_str(), l.protect.c_str(), 0) != 0)
+                return -1;
+        }
+        return 0;
+    };
+    return lumek_standin_transaction(apply, const_cast<std::vector<FileLine> *>(&lines)) == 0;
 }
 
 }  // namespace whlistd

@@ -10,16 +10,15 @@
 //   filter    a path prefix; "" matches every path
 //   obj_type  an object type text ("program", "library", ...); "" matches every type
 //   module    an exact module name; "" matches every module
-//   import/export text: a file of lines LABEL<tab>PROTECTION<tab>PATH (either text may be
-//             empty); import applies the labels for selector 0, the protection texts for 1,
-//             both otherwise; export writes the entries the selector chooses. Both answer the
-//             number of entries; a file import cannot read is an invalid argument.
+//   import/export text: a file of lines LABEL<tab>PROTECTION<tab>PATH (not both texts empty;
+//             "\\", "\n", "\t" and "\xNN" escapes in all three, see whlist_file.cpp); import
+//             applies the labels for selector 0, the protection texts for 1, both otherwise,
+//             all or nothing; export writes every entry the selector chooses. Both answer the
+//             number of entries. A file import cannot read, or a bad line, is an invalid argument.
 // "lumek_memdb_whlist_exectl_load" answers the runtime label database's records (the
 // framework stand-in's memdb), unfiltered, or DATABASE.ERR when there is none.
 // The _sm methods use the stand-in's _sm protection store and module set. Entries carry
 // the file's MD5 as hash, 1 as first integer when the file exists, and status 0.
-#include <errno.h>
-#include <stdio.h>
 #include <string.h>
 
 #include <string>
@@ -184,61 +183,29 @@ Answer hash_by_path(State &st, const char *method, GVariant *p) {
     return reply_of(g_variant_new("(s)", hash.c_str()));
 }
 
-// One import line: LABEL<tab>PROTECTION<tab>PATH.
-bool parse_line(const std::string &line, std::string *label, std::string *protect, std::string *path) {
-    size_t t1 = line.find('\t');
-    size_t t2 = t1 == std::string::npos ? t1 : line.find('\t', t1 + 1);
-    if (t2 == std::string::npos) return false;
-    *label = line.substr(0, t1);
-    *protect = line.substr(t1 + 1, t2 - t1 - 1);
-    *path = line.substr(t2 + 1);
-    static const char *const kLabels[] = {"",        "verified", "original", "vordsw",
-                                          "trusted", "unknown",  "parent",   "script"};
-    bool label_ok = false;
-    for (const char *l : kLabels) label_ok = label_ok || *label == l;
-    return label_ok && (protect->empty() || *protect == "readonly" || *protect == "none") && !path->empty() &&
-           (*path)[0] == '/';
-}
-
 Answer import_file(State &, const char *, GVariant *p) {
     gint32 selector;
     const char *file;
     g_variant_get(p, "(i&s)", &selector, &file);
-    FILE *in = fopen(file, "re");
-    if (!in) return error_of(kErrInvalidArg, kMsgCannotRead, file, strerror(errno));
+    std::string text, why;
+    if (!read_whlist_file(file, &text, &why))
+        return error_of(kErrInvalidArg, kMsgCannotRead, file, why.c_str());
     // Checked whole before anything is applied, so a bad line changes nothing.
-    struct Line {
-        std::string label, protect, path;
-    };
-    std::vector<Line> lines;
-    char *buf = nullptr;
-    size_t cap = 0;
-    ssize_t len;
+    std::vector<FileLine> lines;
     int lineno = 0;
-    bool bad = false;
-    while (!bad && (len = getline(&buf, &cap, in)) >= 0) {
-        ++lineno;
-        std::string text(buf, static_cast<size_t>(len));
-        if (!text.empty() && text.back() == '\n') text.pop_back();
-        if (text.empty()) continue;
-        Line l;
-        bad = !parse_line(text, &l.label, &l.protect, &l.path);
-        if (selector == 0) l.protect.clear();
-        if (selector == 1) l.label.clear();
-        lines.push_back(std::move(l));
-    }
-    free(buf);
-    fclose(in);
-    if (bad) {
+    if (!parse_file(text, &lines, &lineno, &why)) {
         Answer a;
         a.error.name = kErrInvalidArg;
-        gchar *msg = g_strdup_printf(kMsgBadLine, file, lineno);
+        gchar *msg = g_strdup_printf(kMsgBadLine, file, lineno, why.c_str());
         a.error.message = msg;
         g_free(msg);
         return a;
     }
-    for (const Line &l : lines)
-        if (!import_entry(l.path, l.label, l.protect)) return error_of(kErrDatabase, "%s%s", kMsgStore);
+    for (FileLine &l : lines) {
+        if (selector == 0) l.protect.clear();
+        if (selector == 1) l.label.clear();
+    }
+    if (!import_lines(lines)) return error_of(kErrDatabase, "%s%s", kMsgStore);
     return int_reply(static_cast<gint32>(lines.size()));
 }
 
@@ -248,25 +215,26 @@ Answer export_file(State &st, const char *method, GVariant *p) {
     g_variant_get(p, "(i&s)", &sel.selector, &file);
     std::string out;
     gint32 n = 0;
-    const char *newline_path = nullptr;
-    std::string newline_holder;
-    for_selected(st, method, sel, true, [&](GVariant *e) {
-        const char *path, *hash, *type, *label, *protect;
-        gint32 a, b;
-        g_variant_get(e, "(&s&s&s&s&sii)", &path, &hash, &type, &label, &protect, &a, &b);
-        if (strchr(path, '\n') && !newline_path) {
-            newline_holder = path;
-            newline_path = newline_holder.c_str();
+    if (st.entries_for(method)) {
+        for_selected(st, method, sel, true, [&](GVariant *e) {
+            const char *path, *hash, *type, *label, *protect;
+            gint32 a, b;
+            g_variant_get(e, "(&s&s&s&s&sii)", &path, &hash, &type, &label, &protect, &a, &b);
+            append_file_line(&out, FileLine{label, protect, path});
+            ++n;
+        });
+    } else {
+        // Every entry, those D-Bus could not carry included: the file escapes them.
+        for (const FileEntry &f : labelled_files(is_sm(method), false)) {
+            if (!sel.matches(f.path.c_str(), f.type.c_str(), f.label.c_str(), f.protect.c_str())) continue;
+            append_file_line(&out, FileLine{f.label, f.protect, f.path});
+            ++n;
         }
-        out += std::string(label) + '\t' + protect + '\t' + path + '\n';
-        ++n;
-    });
-    if (newline_path) return error_of(kErrInvalidArg, kMsgNewlineInPath, newline_path);
-    FILE *f = fopen(file, "we");
-    if (!f) return error_of(kErrInvalidArg, kMsgCannotWrite, file, strerror(errno));
-    bool ok = fwrite(out.data(), 1, out.size(), f) == out.size();
-    ok = fclose(f) == 0 && ok;
-    if (!ok) return error_of(kErrDatabase, kMsgCannotWrite, file, strerror(errno));
+    }
+    std::string why;
+    bool opened = false;
+    if (!write_whlist_file(file, out, &why, &opened))
+        return error_of(opened ? kErrDatabase : kErrInvalidArg, kMsgCannotWrite, file, why.c_str());
     return int_reply(n);
 }
 

@@ -346,6 +346,15 @@ int lumek_standin_set_protection(const char *path, const char *text, int sm) {
     });
 }
 
+int lumek_standin_transaction(int (*fn)(void *ctx), void *ctx) {
+    if (!fn) return -1;
+    return standin::guarded(-1, [&]() -> int {
+        Session s;
+        if (!s) return -1;
+        return s->transaction([&] { return fn(ctx) == 0; }) ? 0 : -1;
+    });
+}
+
 char **lumek_standin_kmods(int sm, int *count) {
     return standin::guarded<char **>(nullptr, [&]() -> char ** {
         Session s;

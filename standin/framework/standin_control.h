@@ -57,6 +57,11 @@ void lumek_standin_free_entries(LumekStandinEntry *entries, int count);
 /* Records a protection text without a call-log entry. Returns 0 or -1. */
 int lumek_standin_set_protection(const char *path, const char *text, int sm);
 
+/* Runs @fn(@ctx) in one transaction of the state store: what it changed is kept when it
+ * returns 0 and the commit succeeds, else rolled back. @fn may use the calls of this header,
+ * not the framework's own calls (those open transactions of their own). Returns 0 or -1. */
+int lumek_standin_transaction(int (*fn)(void *ctx), void *ctx);
+
 /* The protected module set (@sm: the _sm set), ordered by name. Free with
  * lumek_standin_free_lines(). NULL on error. */
 char **lumek_standin_kmods(int sm, int *count);

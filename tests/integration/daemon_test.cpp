@@ -1,15 +1,26 @@
 // The reference daemon on the sandbox's private system bus, called with GDBus directly: what
 // the library's tests arrange through it (served data, injected errors and replies) and
 // what they read back (the call record).
+#include <fcntl.h>
 #include <gio/gio.h>
 #include <gtest/gtest.h>
 #include <stdlib.h>
 #include <string.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
+#include <algorithm>
+#include <atomic>
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <sstream>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "daemon_control.h"
+#include "standin_state.h"
 
 namespace {
 
@@ -27,8 +38,8 @@ constexpr const char *kMethods[][3] = {
     {"lumek_whlist_get_count_by_obj_type", "(0, 'program', '')", "(i)"},
     {"lumek_whlist_load_by_path", "('/usr/bin/ls',)", "((sssssii))"},
     {"lumek_whlist_get_hash_by_path", "('/usr/bin/ls',)", "(s)"},
-    {"lumek_whlist_import", "(1, '/dev/null')", "(i)"},
-    {"lumek_whlist_export", "(1, '/dev/null')", "(i)"},
+    {"lumek_whlist_export", "(1, 'DIR/wire')", "(i)"},  // DIR: the test's directory
+    {"lumek_whlist_import", "(1, 'DIR/wire')", "(i)"},
     {"lumek_whlist_protect_set_for_dpkg", "", "(i)"},
     {"lumek_whlist_script_set_for_dpkg", "", "(i)"},
     {"lumek_kmod_whlist_load", "('',)", "(a(si))"},
@@ -59,10 +70,42 @@ struct Answer {
 
 class DaemonTest : public ::testing::Test {
   protected:
+    std::string dir_;
     void SetUp() override {
         if (!getenv("LUMEK_SANDBOX"))
             GTEST_SKIP() << "*** SKIPPED: run inside lumek-sandbox (never against the machine's bus) ***";
         daemon_control_unref("Reset", nullptr);
+    }
+    void TearDown() override {
+        std::error_code ec;
+        if (!dir_.empty()) std::filesystem::remove_all(dir_, ec);
+    }
+    // A fresh directory, shared with the daemon (the test's state directory is not).
+    std::string temp_dir() {
+        char tmpl[] = "/tmp/daemon-test-XXXXXX";
+        EXPECT_TRUE(mkdtemp(tmpl));
+        return dir_ = tmpl;
+    }
+    static void write_file(const std::string &path, const std::string &text) {
+        std::ofstream(path, std::ios::binary | std::ios::trunc) << text;
+    }
+    static std::string read_file(const std::string &path) {
+        std::ostringstream s;
+        s << std::ifstream(path, std::ios::binary).rdbuf();
+        return s.str();
+    }
+    // Lets go of a daemon that waits for the other end of the FIFO (broken builds do).
+    static void release(const std::string &fifo) { close(open(fifo.c_str(), O_RDWR | O_NONBLOCK)); }
+    // The stand-in's entries, one "path|label|protection" line each ("-" for none).
+    static std::string state() {
+        int n = 0;
+        LumekStandinEntry *e = lumek_standin_entries(0, &n);
+        std::string out;
+        for (int i = 0; e && i < n; ++i)
+            out += std::string(e[i].path) + '|' + (e[i].label ? e[i].label : "-") + '|' +
+                   (e[i].protect ? e[i].protect : "-") + '\n';
+        lumek_standin_free_entries(e, n);
+        return out;
     }
 
     Answer call(const char *method, const char *args = "") {
@@ -106,8 +149,11 @@ class DaemonTest : public ::testing::Test {
 
 TEST_F(DaemonTest, EveryMethodAnswersWithItsReplySignature) {
     serve("*", kServed);  // so that the lookups by path find something
+    std::string dir = temp_dir();
     for (const auto &m : kMethods) {
-        Answer a = call(m[0], m[1]);
+        std::string args = m[1];
+        if (args.find("DIR") != std::string::npos) args.replace(args.find("DIR"), 3, dir);
+        Answer a = call(m[0], args.c_str());
         EXPECT_EQ(a.type, m[2]) << m[0] << ": " << a.message;
     }
 }
@@ -126,105 +172,129 @@ TEST_F(DaemonTest, EntriesServedForAMethodAreItsAnswer) {
     EXPECT_EQ(call("lumek_whlist_load_all").reply, "([],)");
 }
 
-TEST_F(DaemonTest, InjectedErrorWithBodyReachesTheCallerForEveryName) {
-    // Every name the daemon raises, and one it does not know.
-    for (std::string name :
-         {"VORDA.LUMEK.OK", "VORDA.LUMEK.AUTH.FAILED", "VORDA.LUMEK.CANCEL.AUTH", "VORDA.LUMEK.DISABLED",
-          "VORDA.LUMEK.DATABASE.ERR", "VORDA.LUMEK.LABEL.GET.ERR", "VORDA.LUMEK.LABEL.SET.ERR",
-          "VORDA.LUMEK.INVALID.ARG", "VORDA.LUMEK.EXTRACT.LIST.ERR", "VORDA.LUMEK.FILE.ATTR.ERR",
-          "org.example.Lumek.Other"}) {
-        std::string message = "message for " + name;
-        lumek_test::daemon_inject_error("lumek_whlist_load_all", name.c_str(), message.c_str(), true, 1);
-        Answer a = call("lumek_whlist_load_all");
-        EXPECT_EQ(a.type, "!" + name);
-        EXPECT_EQ(a.message, message);
-    }
-}
-
-TEST_F(DaemonTest, InjectedErrorWithoutBodySendsNoBodyAtAll) {
-    lumek_test::daemon_inject_error("lumek_whlist_get_hash_by_path", "VORDA.LUMEK.DISABLED",
-                                    "must not be sent", false, 1);
-    GDBusMessage *msg =
-        g_dbus_message_new_method_call(kDaemonBusName, kDaemonPath, kIface, "lumek_whlist_get_hash_by_path");
-    g_dbus_message_set_body(msg, g_variant_new("(s)", "/usr/bin/ls"));
-    GError *err = nullptr;
-    GDBusConnection *conn = g_bus_get_sync(G_BUS_TYPE_SYSTEM, nullptr, nullptr);
-    GDBusMessage *reply = g_dbus_connection_send_message_with_reply_sync(
-        conn, msg, G_DBUS_SEND_MESSAGE_FLAGS_NONE, 5000, nullptr, nullptr, &err);
-    ASSERT_TRUE(reply) << err->message;
-    EXPECT_EQ(g_dbus_message_get_message_type(reply), G_DBUS_MESSAGE_TYPE_ERROR);
-    EXPECT_STREQ(g_dbus_message_get_error_name(reply), "VORDA.LUMEK.DISABLED");
-    EXPECT_EQ(g_dbus_message_get_body(reply), nullptr);
-    EXPECT_EQ(g_dbus_message_get_signature(reply), std::string());
-    g_object_unref(reply);
-    g_object_unref(msg);
-    g_object_unref(conn);
-}
-
-TEST_F(DaemonTest, InjectionCountsDownAndStarAppliesToEveryMethod) {
+TEST_F(DaemonTest, InjectionsCountDownByMethodThenStarAndResetClearsThem) {
     inject_error("lumek_bgset_unset", "VORDA.LUMEK.AUTH.FAILED", 2);
-    EXPECT_EQ(call("lumek_bgset_unset").type, "!VORDA.LUMEK.AUTH.FAILED");
-    EXPECT_EQ(call("lumek_bgset_unset").type, "!VORDA.LUMEK.AUTH.FAILED");
-    EXPECT_EQ(call("lumek_bgset_unset").type, "(i)") << "spent after two calls";
-
-    inject_error("*", "VORDA.LUMEK.DATABASE.ERR", -1);
-    for (int i = 0; i < 3; ++i)
-        for (const char *m : {"lumek_whlist_load_all", "lumek_bgset_unset"})
-            EXPECT_EQ(call(m).type, "!VORDA.LUMEK.DATABASE.ERR") << m << " call " << i;
-    // A method's own injection goes first; when spent, "*" applies again.
-    inject_error("lumek_bgset_unset", "VORDA.LUMEK.CANCEL.AUTH", 1);
-    EXPECT_EQ(call("lumek_bgset_unset").type, "!VORDA.LUMEK.CANCEL.AUTH");
-    EXPECT_EQ(call("lumek_bgset_unset").type, "!VORDA.LUMEK.DATABASE.ERR");
-    // Test-control calls are never affected.
-    EXPECT_NE(calls(), "");
-}
-
-TEST_F(DaemonTest, InjectedReplyMayHaveTheWrongType) {
-    // A single value is wrapped into a 1-tuple, used once only.
-    inject_reply("lumek_whlist_load_all", "'wrong'", 1);
-    EXPECT_EQ(call("lumek_whlist_load_all").reply, "('wrong',)");
-    EXPECT_EQ(call("lumek_whlist_load_all").type, "(a(sssssii))");
-    // A tuple is sent as it is, until Reset.
-    inject_reply("lumek_whlist_get_count_by_obj_type", "(int32 1, 'two', uint64 3)", -1);
-    for (int i = 0; i < 2; ++i)
-        EXPECT_EQ(call("lumek_whlist_get_count_by_obj_type", "(0, '', '')").reply, "(1, 'two', 3)");
-    // An injected error wins over an injected reply.
-    inject_reply("lumek_bgset_unset", "'reply'", -1);
-    inject_error("lumek_bgset_unset", "VORDA.LUMEK.DISABLED", 1);
-    EXPECT_EQ(call("lumek_bgset_unset").type, "!VORDA.LUMEK.DISABLED");
+    inject_error("*", "VORDA.LUMEK.DATABASE.ERR", 1);
+    inject_reply("lumek_bgset_unset", "'reply'", -1);  // an error wins over a reply
+    for (const char *want :
+         {"!VORDA.LUMEK.AUTH.FAILED", "!VORDA.LUMEK.AUTH.FAILED", "!VORDA.LUMEK.DATABASE.ERR"})
+        EXPECT_EQ(call("lumek_bgset_unset").type, want);
     EXPECT_EQ(call("lumek_bgset_unset").reply, "('reply',)");
-}
-
-TEST_F(DaemonTest, GetCallsRecordsMethodsAndArgumentsInOrder) {
-    EXPECT_EQ(calls(), "([],)");
-    call("lumek_whlist_load", "(3, '/usr/bin')");
-    call("lumek_bgset_unset");
-    inject_error("lumek_whlist_import", "VORDA.LUMEK.DISABLED", 1);
-    call("lumek_whlist_import", "(-1, 'caf\u00e9')");  // failed calls are recorded too
-    call("lumek_whlist_get_count_by_obj_type", "(2, 'library', '/lib')");
-    serve("*", kServed);  // test-control calls are not recorded
-    EXPECT_EQ(calls(),
-              "([('lumek_whlist_load', <(3, '/usr/bin')>), ('lumek_bgset_unset', <@av []>), "
-              "('lumek_whlist_import', <(-1, 'caf\u00e9')>), "
-              "('lumek_whlist_get_count_by_obj_type', <(2, 'library', '/lib')>)],)");
-}
-
-TEST_F(DaemonTest, ResetDropsInjectionsServedDataAndCalls) {
     serve("lumek_whlist_load_all", "[('/served/before/reset', 'h', 'other', 'unknown', 'none', 0, 0)]");
     inject_error("lumek_whlist_load", "VORDA.LUMEK.DISABLED", -1);
-    inject_error("*", "VORDA.LUMEK.DATABASE.ERR", -1);
-    inject_reply("lumek_whlist_load_sm", "'wrong'", -1);
-    call("lumek_bgset_unset");
     daemon_control_unref("Reset", nullptr);
     EXPECT_EQ(calls(), "([],)");
     EXPECT_EQ(call("lumek_whlist_load", "(0, '')").type, "(a(sssssii))");
-    EXPECT_EQ(call("lumek_whlist_load_sm", "(0, '')").type, "(a(sssssii))");
-    Answer all = call("lumek_whlist_load_all");
-    EXPECT_EQ(all.type, "(a(sssssii))");
-    EXPECT_EQ(all.reply.find("/served/before/reset"), std::string::npos) << all.reply;
+    EXPECT_EQ(call("lumek_bgset_unset").reply, "(0,)");
+    EXPECT_EQ(call("lumek_whlist_load_all").reply.find("/served/before/reset"), std::string::npos);
     EXPECT_EQ(calls(),
-              "([('lumek_whlist_load', <(0, '')>), ('lumek_whlist_load_sm', <(0, '')>), "
+              "([('lumek_whlist_load', <(0, '')>), ('lumek_bgset_unset', <@av []>), "
               "('lumek_whlist_load_all', <@av []>)],)");
+}
+
+// Import reads the whole file first: a file it cannot take, or any bad line, changes nothing.
+// Export writes a regular file of its own only: never through a link, never into a FIFO.
+TEST_F(DaemonTest, FilesThatImportOrExportRefuseChangeNothing) {
+    std::string dir = temp_dir(), file = dir + "/list", fifo = dir + "/fifo", target = dir + "/target";
+    ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+    write_file(target, "kept");
+    ASSERT_EQ(symlink(target.c_str(), (dir + "/link").c_str()), 0);
+    ASSERT_EQ(symlink((dir + "/created").c_str(), (dir + "/dangling").c_str()), 0);
+    std::map<std::string, std::string> special = {{"@big", file},
+                                                  {"@dir", dir},
+                                                  {"@fifo", fifo},
+                                                  {"@link", dir + "/link"},
+                                                  {"@dangling", dir + "/dangling"}};
+    struct Case {
+        const char *method;   // import, or export
+        const char *content;  // a file's text, or the file to use when it starts with '@'
+        const char *want;     // reply, or a fragment of the invalid-argument message
+    } cases[] = {
+        {"import", "trusted\treadonly\t/a\r\n\r\nx-odd\t\t/b\\x19\\xaB\n\tnone\t/c", "(3,)"},
+        {"import", "trusted\t\t/a\n\t\t/b\n", "list:2: neither a label nor a protection text"},
+        {"import", "trusted\t\t/a\ntrusted readonly /b\n", "list:2: expected LABEL<tab>PROTECTION<tab>PATH"},
+        {"import", "trusted\t\trelative\n", "list:1: the path is not absolute"},
+        {"import", "trusted\t\t/a\\q\n", "list:1: unknown escape"},
+        {"import", "trusted\t\t/a\\x4\n", "list:1: unknown escape"},
+        {"import", "trusted\t\t/a\\x00\n", "list:1: \\x00 cannot be part of a text"},
+        {"import", "@big", "cannot read: larger than 256 MiB"},
+        {"import", "@dir", "cannot read: not a regular file"},
+        {"import", "@fifo", "cannot read: not a regular file"},
+        {"import", "@/proc/self/mem", "cannot read: Input/output error"},
+        {"import", "@/nonexistent", "cannot read: No such file or directory"},
+        {"export", "@link", "cannot write: not a regular file"},
+        {"export", "@dangling", "cannot write: not a regular file"},
+        {"export", "@fifo", "cannot write: not a regular file"},
+        {"export", "@dir", "cannot write: not a regular file"},
+    };
+    for (const Case &c : cases) {
+        lumek_standin_reset();
+        lumek_standin_set_label("/keep", "trusted");
+        std::string before = state(), path = c.content[0] != '@'        ? file
+                                             : special.count(c.content) ? special[c.content]
+                                                                        : c.content + 1;
+        if (c.content[0] != '@') write_file(file, c.content);
+        if (!strcmp(c.content, "@big")) {
+            write_file(file, "");
+            ASSERT_EQ(truncate(file.c_str(), (256 << 20) + 1), 0);
+        }
+        Answer a = call((std::string("lumek_whlist_") + c.method).c_str(), ("(-1, '" + path + "')").c_str());
+        release(fifo);  // in case the daemon was left waiting for the other end
+        if (c.want[0] == '(') {
+            EXPECT_EQ(a.reply, c.want) << c.content << ": " << a.message;
+            EXPECT_EQ(state(), "/a|trusted|readonly\n/b\x19\xab|x-odd|-\n/c|-|none\n/keep|trusted|-\n");
+            continue;
+        }
+        EXPECT_EQ(a.type, "!VORDA.LUMEK.INVALID.ARG") << c.content;
+        EXPECT_NE(a.message.find(c.want), std::string::npos) << c.content << ": " << a.message;
+        EXPECT_EQ(state(), before) << c.content;
+    }
+    EXPECT_EQ(read_file(target), "kept");
+    EXPECT_NE(access((dir + "/created").c_str(), F_OK), 0);
+}
+
+// Another reader of the store sees an import whole or not at all.
+TEST_F(DaemonTest, ImportIsOneTransaction) {
+    std::string list = temp_dir() + "/list", text;
+    for (int i = 0; i < 20000; ++i) text += "trusted\t\t/many/" + std::to_string(i) + "\n";
+    write_file(list, text);
+    std::atomic<bool> done{false};
+    std::thread importer([&] {
+        EXPECT_EQ(call("lumek_whlist_import", ("(-1, '" + list + "')").c_str()).reply, "(20000,)");
+        done = true;
+    });
+    int partial = 0, polls = 0;
+    for (; !done; ++polls)
+        partial += lumek_test::take_text(lumek_standin_label("/many/0")) == "trusted" &&
+                   lumek_test::take_text(lumek_standin_label("/many/19999")).empty();
+    importer.join();
+    EXPECT_EQ(partial, 0) << "of " << polls << " polls";
+}
+
+// Every entry the store can hold comes back from its export unchanged.
+TEST_F(DaemonTest, ExportedEntriesImportBackToTheSameState) {
+    std::string list = temp_dir() + "/list";
+    const char *const entries[][3] = {
+        {"/rt/new\nline", "trusted", "readonly"},
+        {"/rt/tab\there", "script", nullptr},
+        {"/rt/back\\slash\r", nullptr, "none"},
+        {"/rt/not-utf8-\xff\xc3", "verified", nullptr},
+        {"/rt/caf\u00e9", "x-custom\tlabel\\", "odd text"},
+    };
+    for (const auto &e : entries) {
+        if (e[1]) lumek_standin_set_label(e[0], e[1]);
+        if (e[2]) lumek_standin_set_protection(e[0], e[2], 0);
+    }
+    std::string before = state();
+    for (int i = 0; i < 2; ++i)  // the second export replaces the first file
+        EXPECT_EQ(call("lumek_whlist_export", ("(-1, '" + list + "')").c_str()).reply, "(5,)");
+    std::string saved = read_file(list);  // UTF-8 text, one line per entry
+    EXPECT_TRUE(g_utf8_validate(saved.c_str(), -1, nullptr) &&
+                std::count(saved.begin(), saved.end(), '\n') == 5)
+        << saved;
+    lumek_standin_reset();
+    EXPECT_EQ(call("lumek_whlist_import", ("(-1, '" + list + "')").c_str()).reply, "(5,)");
+    EXPECT_EQ(state(), before);
 }
 
 }  // namespace
