@@ -125,11 +125,12 @@ class ListBuilder {
 // left out), in its order. nullopt when none, or when the name is no package name.
 std::optional<std::vector<std::string>> get_file_list_of_pkg(const char *pkg);
 // The packages of a dpkg status text whose status is "install ok installed" or "hold ok
-// installed", in order.
-std::vector<std::string> installed_packages_in(FILE *f);
-// Names of the packages whose status is "install ok installed" or "hold ok installed".
-// nullopt when the status file cannot be read or lists none.
-std::optional<std::vector<std::string>> get_installed_pkg_list();
+// installed", in order. nullopt when a read fails before the end of the text.
+std::optional<std::vector<std::string>> installed_packages_in(FILE *f);
+// The status file read into @names (those installed, possibly none), missing (ENOENT, and
+// @names empty), or there but not readable (@names empty).
+enum class StatusFile { Read, Missing, Unreadable };
+StatusFile read_installed_pkg_list(std::vector<std::string> &names);
 bool is_in_str_list(const std::vector<std::string> &list, const char *text);
 
 // ---- User resource directories ------------------------------------------------------------

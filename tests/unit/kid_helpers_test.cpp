@@ -1,5 +1,9 @@
 // The kid family's helpers on their own: package names, user directories and the choice of
 // a privacy kid against the stand-in's resource store.
+#include <errno.h>
+#include <stdio.h>
+
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -40,6 +44,26 @@ TEST(KidHelpers, PackageNamesThatNeverReachTheTool) {
     lumek_test::ScratchDir scratch;
     EXPECT_FALSE(kid::get_file_list_of_pkg("x;touch p"));
     EXPECT_EQ(lumek_test::log_lines(), std::vector<std::string>{});  // not even the command line
+}
+
+TEST(KidHelpers, StatusReadErrorGivesNoList) {
+    // One installed stanza, then an I/O error: no list, not a partial one.
+    static const char kText[] = "Package: a\nStatus: install ok installed\n\n";
+    cookie_io_functions_t io{};
+    io.read = [](void *cookie, char *buf, size_t size) -> ssize_t {
+        if (std::exchange(*static_cast<bool *>(cookie), true)) {
+            errno = EIO;
+            return -1;
+        }
+        size_t n = std::min(size, sizeof kText - 1);
+        memcpy(buf, kText, n);
+        return static_cast<ssize_t>(n);
+    };
+    bool read_once = false;
+    FILE *f = fopencookie(&read_once, "r", io);
+    ASSERT_TRUE(f);
+    EXPECT_FALSE(kid::installed_packages_in(f));
+    fclose(f);
 }
 
 TEST(KidHelpers, UserResourceDirectories) {
