@@ -6,6 +6,7 @@
 #include <stdio.h>
 #include <stdlib.h>
 
+#include <atomic>
 #include <bitset>
 #include <mutex>
 
@@ -18,13 +19,18 @@ namespace {
 constexpr const char kUserResPattern[] = "^/home/[^/]+/[^/]+$|^/root/[^/]+$";
 constexpr int kResListFailedLine = 466;
 
-// Compiled once per process; regexec on a shared pattern is thread-safe.
+// Compiled once and kept; regexec on a shared pattern is thread-safe. A failed compile (out
+// of memory) is not kept: the next call tries again.
 const regex_t *user_res_pattern() {
     static regex_t re;
-    static bool ok = false;
-    static std::once_flag once;
-    std::call_once(once, [] { ok = regcomp(&re, kUserResPattern, REG_EXTENDED | REG_NOSUB) == 0; });
-    return ok ? &re : nullptr;
+    static std::atomic<const regex_t *> compiled{nullptr};
+    static std::mutex compiling;
+    if (const regex_t *p = compiled.load(std::memory_order_acquire)) return p;
+    std::lock_guard<std::mutex> lock(compiling);
+    if (!compiled.load(std::memory_order_relaxed) &&
+        regcomp(&re, kUserResPattern, REG_EXTENDED | REG_NOSUB) == 0)
+        compiled.store(&re, std::memory_order_release);
+    return compiled.load(std::memory_order_relaxed);
 }
 
 // "." or ".." as a component would let the pattern name a home, /home or / itself.
