@@ -39,8 +39,10 @@ int32_t load_installed_apps(uint32_t lowest, KidAppItem **list) {
     if (!apps) return kOk;
 
     // One hash set instead of a scan of the installed names per application.
-    std::unordered_set<std::string> installed;
-    if (auto names = get_installed_pkg_list()) installed.insert(names->begin(), names->end());
+    // A status file that is missing or unreadable lists nothing installed.
+    std::vector<std::string> names;
+    read_installed_pkg_list(names);
+    std::unordered_set<std::string> installed(names.begin(), names.end());
     ListBuilder<KidAppItem> out;
     for (const KidAppItem *n = apps.get(); n; n = n->next) {
         if (installed.count(std::string(n->pkg_name, strnlen(n->pkg_name, sizeof n->pkg_name))) == 0)

@@ -9,6 +9,7 @@
 #include <stdint.h>
 #include <stdlib.h>
 #include <string.h>
+#include <sys/types.h>
 
 #include <memory>
 #include <new>
@@ -125,11 +126,12 @@ class ListBuilder {
 // left out), in its order. nullopt when none, or when the name is no package name.
 std::optional<std::vector<std::string>> get_file_list_of_pkg(const char *pkg);
 // The packages of a dpkg status text whose status is "install ok installed" or "hold ok
-// installed", in order.
-std::vector<std::string> installed_packages_in(FILE *f);
-// Names of the packages whose status is "install ok installed" or "hold ok installed".
-// nullopt when the status file cannot be read or lists none.
-std::optional<std::vector<std::string>> get_installed_pkg_list();
+// installed", in order. nullopt when a read fails before the end of the text.
+std::optional<std::vector<std::string>> installed_packages_in(FILE *f);
+// The status file read into @names (those installed, possibly none), missing (ENOENT, and
+// @names empty), or there but not readable (@names empty).
+enum class StatusFile { Read, Missing, Unreadable };
+StatusFile read_installed_pkg_list(std::vector<std::string> &names);
 bool is_in_str_list(const std::vector<std::string> &list, const char *text);
 
 // ---- User resource directories ------------------------------------------------------------
@@ -139,6 +141,8 @@ bool is_in_str_list(const std::vector<std::string> &list, const char *text);
 // home whose path has no link in it); 0 when not; -1 for NULL; -2 when the pattern cannot
 // be compiled.
 int is_user_res_dir(const char *path);
+// The same for the name alone, whatever @path is now (a link too).
+int is_user_res_name(const char *path);
 // 0 and the uid of the user whose home is the parent of @path; -1 NULL, -2 no parent, -3
 // no such user.
 int get_user_res_uid(const char *path, uint32_t *uid);
@@ -146,8 +150,48 @@ int get_user_res_uid(const char *path, uint32_t *uid);
 // directory, -1 for NULL, -2 when the framework's resources cannot be read.
 int get_user_res_kid(const char *path);
 int apply_kid_for_user_res(const char *path);
-// Writes @kid onto every path below @dir (links are not followed).
-void set_kid_under_dir(const char *dir, uint32_t kid);
+// A framework listing of paths, freed entries first.
+class PathList {
+  public:
+    PathList(char **paths, int count) : paths_(paths), count_(paths ? count : 0) {}
+    PathList(const PathList &) = delete;
+    PathList &operator=(const PathList &) = delete;
+    ~PathList() {
+        for (int i = 0; i < count_; ++i) free(paths_[i]);
+        free(paths_);
+    }
+    int count() const { return count_; }
+    const char *operator[](int i) const { return paths_[i]; }
+
+  private:
+    char **paths_;
+    int count_;
+};
+
+// A directory held open by its identity, so that paths the framework lists by name can be
+// checked to be still inside it.
+class HeldDir {
+  public:
+    // Opens @dir itself, never a link in its place.
+    bool open(const char *dir);
+    // @dir still names the directory opened.
+    bool unchanged() const;
+    // @path is below @dir and leads, with no link on the way, to the same file as its name
+    // does below the directory opened.
+    bool holds(const char *path) const;
+
+  private:
+    std::string dir_;
+    Fd fd_;
+    dev_t dev_ = 0;
+    ino_t ino_ = 0;
+};
+
+// Writes @kid onto every path below @dir, never through a link. 0 when done, and when @dir
+// is missing, no directory or (@link_ok) a link, which is left alone. -1007 and a log line
+// when @dir is a link it should not be, or is swapped under the walk; what the walk wrote
+// is then put back.
+int set_kid_under_dir(const char *dir, uint32_t kid, bool link_ok);
 
 // ---- Processes ---------------------------------------------------------------------------
 

@@ -37,8 +37,11 @@ std::string signed_text(int64_t kid) {
 
 int32_t create_kid(const char *app_name, const char *pkg_name, char **files, int count) {
     if (!app_name || !pkg_name || !valid_caller_files(files, count)) return kInvalid;
-    // No status file, or nothing installed: the check is skipped.
-    if (auto installed = get_installed_pkg_list(); installed && !is_in_str_list(*installed, pkg_name))
+    // No status file, or nothing installed: the check is skipped. One that is there but
+    // cannot be read is no reason to label a package that may not be installed.
+    std::vector<std::string> installed;
+    StatusFile status = read_installed_pkg_list(installed);
+    if (status == StatusFile::Unreadable || (!installed.empty() && !is_in_str_list(installed, pkg_name)))
         return kInvalid;
 
     int kid = lumek_kid_apply_for_kid(app_name, pkg_name, 0);

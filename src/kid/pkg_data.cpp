@@ -1,5 +1,6 @@
 // What the package manager knows: the files of one package (dpkg-query, run without a shell)
 // and the installed packages (the dpkg status file).
+#include <errno.h>
 #include <stdio.h>
 
 #include <algorithm>
@@ -20,16 +21,18 @@ bool starts_with(const std::string &s, const char *prefix) {
     return s.compare(0, strlen(prefix), prefix) == 0;
 }
 
-// One whole line without its newline; false at the end of the file.
-bool read_line(FILE *f, std::string &line) {
+enum class Read { Line, End, Failed };
+
+// One whole line without its newline. A failed read (memory, I/O) is not the end of the file.
+Read read_line(FILE *f, std::string &line) {
     char *buf = nullptr;
     size_t cap = 0;
     ssize_t n = getline(&buf, &cap, f);
     MallocPtr owned(buf);
-    if (n < 0) return false;
+    if (n < 0) return feof(f) && !ferror(f) ? Read::End : Read::Failed;
     line.assign(buf, static_cast<size_t>(n));
     if (!line.empty() && line.back() == '\n') line.pop_back();
-    return true;
+    return Read::Line;
 }
 }  // namespace
 
@@ -58,39 +61,39 @@ std::optional<std::vector<std::string>> get_file_list_of_pkg(const char *pkg) {
     return files;
 }
 
-std::vector<std::string> installed_packages_in(FILE *f) {
+std::optional<std::vector<std::string>> installed_packages_in(FILE *f) {
     std::vector<std::string> names;
     std::string line, field;
-    bool more = read_line(f, line);
-    while (more) {
-        if (!starts_with(line, kPackagePrefix)) {
-            more = read_line(f, line);
-            continue;
-        }
+    Read got;
+    while ((got = read_line(f, line)) == Read::Line) {
+        if (!starts_with(line, kPackagePrefix)) continue;
         std::string name = line.substr(strlen(kPackagePrefix));
         // Each stanza starts with no status: one that ends without a line must not inherit
         // the previous stanza's.
         field.clear();
-        while (read_line(f, field)) {
+        while ((got = read_line(f, field)) == Read::Line) {
             if (starts_with(field, kStatusPrefix) || field.empty()) break;
         }
+        if (got == Read::Failed) return std::nullopt;
         for (const char *status : kInstalledStatuses) {
             if (starts_with(field, status)) {
                 names.push_back(name);
                 break;
             }
         }
-        more = read_line(f, line);
     }
+    if (got == Read::Failed) return std::nullopt;
     return names;
 }
 
-std::optional<std::vector<std::string>> get_installed_pkg_list() {
+StatusFile read_installed_pkg_list(std::vector<std::string> &names) {
+    names.clear();
     FilePtr f(fopen(kDpkgStatus, "re"));
-    if (!f) return std::nullopt;
-    std::vector<std::string> names = installed_packages_in(f.get());
-    if (names.empty()) return std::nullopt;
-    return names;
+    if (!f) return errno == ENOENT ? StatusFile::Missing : StatusFile::Unreadable;
+    auto read = installed_packages_in(f.get());
+    if (!read) return StatusFile::Unreadable;
+    names = std::move(*read);
+    return StatusFile::Read;
 }
 
 bool is_in_str_list(const std::vector<std::string> &list, const char *text) {

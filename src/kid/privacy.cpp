@@ -65,8 +65,7 @@ int32_t add_privacy(const char *path) {
         KID_LOG(kAddTag, "lumek_kid_create_kid_privilege failed, ret = %d", rc);
         return rc;
     }
-    set_kid_under_dir(path, static_cast<uint32_t>(kid));
-    return kOk;
+    return set_kid_under_dir(path, static_cast<uint32_t>(kid), false);
 }
 
 // The privacy kid under which @path is registered, or 0.
@@ -86,41 +85,60 @@ uint32_t get_privacy_kid_from_res(const char *path) {
 }
 
 // Other directories of the same home that still carry the freed kid become public too.
-void clear_user_invalid_privacy_dir_kid(const char *path, uint32_t privacy_kid) {
+// -1007 when the home or one of them is swapped under the walk.
+int32_t clear_user_invalid_privacy_dir_kid(const char *path, uint32_t privacy_kid) {
+    constexpr const char *kTag = "clear_user_invalid_privacy_dir_kid";
     char copy[4096] = {};
     copy_field(copy, sizeof copy, path);
     const char *home = dirname(copy);
-    if (path_is_dir(home) != 1) return;
+    if (path_is_dir(home) != 1) return kOk;
+    auto changed = [&] {
+        KID_LOG(kTag, "res changed during the walk, res = %s, kid = %d", home, static_cast<int>(privacy_kid));
+        return kInvalid;
+    };
+    HeldDir held;
+    if (!held.open(home)) return changed();
     int n = 0;
-    char **entries = get_dir_list(home, &n);
-    if (!entries) return;
-    for (int i = 0; i < n; ++i) {
-        MallocPtr entry(entries[i]);
+    char **listed = get_dir_list(home, &n);
+    PathList entries(listed, n);
+    if (!held.unchanged()) return changed();
+    for (int i = 0; i < entries.count(); ++i) {
+        const char *entry = entries[i];
         // A link is not followed: what it points to is no directory of this home.
-        if (!entry || path_is_dir(entry.get()) != 1 || path_is_link(entry.get()) != 0) continue;
-        std::optional<uint32_t> kid = kid_of_path(entry.get());
+        if (!entry || path_is_dir(entry) != 1 || path_is_link(entry) != 0) continue;
+        if (!held.holds(entry)) return changed();
+        std::optional<uint32_t> kid = kid_of_path(entry);
         if (!kid || *kid != privacy_kid) continue;
-        set_kid_under_dir(entry.get(), kPublicKid);
-        char *paths[] = {entry.get()};
+        if (set_kid_under_dir(entry, kPublicKid, false) != kOk) return kInvalid;
+        char *paths[] = {const_cast<char *>(entry)};
         int rc = lumek_kid_add_kid_res_list(kPublicKid, kResDir, paths, 1);
         if (rc != 0)
-            KID_LOG("clear_user_invalid_privacy_dir_kid",
-                    "update res kid failed, res = %s, kid = %d, ret = %d", entry.get(),
+            KID_LOG(kTag, "update res kid failed, res = %s, kid = %d, ret = %d", entry,
                     static_cast<int>(kPublicKid), rc);
     }
-    free(entries);
+    return kOk;
 }
 
 int32_t remove_privacy(const char *path) {
-    if (!path || is_user_res_dir(path) != 1) return kInvalid;
+    if (!path) return kInvalid;
+    // A private directory since replaced by a link can still be made public: its registration
+    // and policies go, and the link is never walked.
+    bool link = false;
+    if (is_user_res_dir(path) != 1) {
+        link = path_is_link(path) == 1 && is_user_res_name(path) == 1;
+        if (!link) return kInvalid;
+    }
     uint32_t privacy_kid = get_privacy_kid_from_res(path);
+    bool is_private = privacy_kid >= kPrivacyLow && privacy_kid <= kPrivacyHigh;
+    if (link && !is_private) return kInvalid;
     KID_LOG(kRemoveTag, "privacy kid = %d", static_cast<int>(privacy_kid));
     uint32_t uid = 0;
     if (get_user_res_uid(path, &uid) != 0) return kInvalid;
     int32_t rc = register_dir(kRemoveTag, kPublicKid, path);
     if (rc != 0) return rc;
 
-    if (privacy_kid >= kPrivacyLow && privacy_kid <= kPrivacyHigh) {
+    int32_t walked = kOk;
+    if (is_private) {
         auto records = privacy_policies(kRemoveTag, privacy_kid, uid, rc);
         if (!records) return rc;
         rc = lumek_kid_remove_kid_privilege(data_or_null(*records), static_cast<int>(records->size()));
@@ -128,11 +146,12 @@ int32_t remove_privacy(const char *path) {
             KID_LOG(kRemoveTag, "lumek_kid_remove_kid_privilege failed, ret = %d", rc);
             return rc;
         }
-        clear_user_invalid_privacy_dir_kid(path, privacy_kid);
+        walked = clear_user_invalid_privacy_dir_kid(path, privacy_kid);
     }
+    // The policies are gone whatever the walks met: the kernel must forget them.
     clear_all_process_kid_auth_policy();
-    set_kid_under_dir(path, kPublicKid);
-    return kOk;
+    if (set_kid_under_dir(path, kPublicKid, true) != kOk) walked = kInvalid;
+    return walked;
 }
 
 }  // namespace

@@ -1,6 +1,8 @@
 // Shared resources, users' private directories, application lists and kid network control
 // against the stand-in, with fixture users, homes on a tmpfs and a fixture package database.
+#include <fcntl.h>
 #include <sched.h>
+#include <stdio.h>
 #include <signal.h>
 #include <sys/mount.h>
 #include <sys/wait.h>
@@ -128,8 +130,9 @@ TEST_F(KidRes, PrivateDirectoriesComeAndGo) {
             EXPECT_EQ(lumek_kid_whlist_remove_user_privcay_res(p), -1007);
         }
         EXPECT_EQ(list_entries("kid_res"), Lines{});
-        EXPECT_EQ(lumek_standin_call_count("lumek_kid_load_kid_res_list_by_kid_range"), 2);  // bob's only
-        ASSERT_EQ(fault("lumek_kid_load_kid_res_list_by_kid_range", -1), 0);                 // no -2 as a kid
+        // bob's, and the registration of the link (no privacy directory)
+        EXPECT_EQ(lumek_standin_call_count("lumek_kid_load_kid_res_list_by_kid_range"), 3);
+        ASSERT_EQ(fault("lumek_kid_load_kid_res_list_by_kid_range", -1), 0);  // no -2 as a kid
         EXPECT_EQ(lumek_kid_whlist_add_user_privacy_res("/home/alice/docs"), -1007);
         EXPECT_EQ(list_entries("kid_res"), Lines{});
 
@@ -164,6 +167,44 @@ TEST_F(KidRes, PrivateDirectoriesComeAndGo) {
         EXPECT_TRUE(has(list_entries("kid_res"), "999 2 /home/alice/pics"));
         kill(child, SIGKILL);
         waitpid(child, nullptr, 0);
+    });
+}
+
+TEST_F(KidRes, SwappedDirectoriesAreNeverWalked) {
+    const std::string outside = w_ + "/dir";  // sub, sub/f
+    const std::string docs = "/home/alice/docs", swap = "/home/alice/swap";
+    with_fixtures([&] {
+        // Private, then replaced by a link: made public again without walking the link.
+        ASSERT_EQ(lumek_standin_kid_add_info(10001, "viewer", "demo-app", 3), 0);
+        ASSERT_EQ(lumek_kid_whlist_add_user_privacy_res(docs.c_str()), 0);
+        ASSERT_EQ(list_entries("kid_priv"), Lines{"10001 1 1234 0"});
+        fs::rename(docs, swap);
+        fs::create_symlink(outside, docs);
+        Lines files = list_entries("kid_file");
+        EXPECT_EQ(lumek_kid_whlist_remove_user_privcay_res(docs.c_str()), 0);
+        EXPECT_EQ(list_entries("kid_file"), files);
+        EXPECT_EQ(list_entries("kid_priv"), Lines{});
+        EXPECT_EQ(list_entries("kid_res"), Lines{"999 2 " + docs});
+        fs::remove(docs);
+        fs::rename(swap, docs);
+
+        // The owner swaps the directory with a link to elsewhere in a loop while it is made
+        // private: no path outside the home ever gets the kid, and a walk that saw the swap
+        // says so.
+        fs::create_symlink(outside, swap);
+        pid_t swapper = fork();
+        if (swapper == 0)
+            for (;;) {  // paced, so that some calls pass the checks before the walk
+                renameat2(AT_FDCWD, docs.c_str(), AT_FDCWD, swap.c_str(), RENAME_EXCHANGE);
+                usleep(300);
+            }
+        for (int i = 0; i < 300; ++i) lumek_kid_whlist_add_user_privacy_res(docs.c_str());
+        kill(swapper, SIGKILL);
+        waitpid(swapper, nullptr, 0);
+        for (const std::string &e : list_entries("kid_file"))
+            EXPECT_TRUE(has({"1 " + docs + "/a.txt", "1 " + docs + "/sub"}, e)) << e;
+        EXPECT_TRUE(has(log_lines(),
+                        "2|0|set_kid_under_dir|res changed during the walk, res = " + docs + ", kid = 1"));
     });
 }
 

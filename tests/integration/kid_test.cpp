@@ -167,6 +167,23 @@ TEST_F(Kid, CreateChecksTheInstalledPackagesFirst) {
             EXPECT_EQ(call_names(), c.calls);
             EXPECT_EQ(list_entries("kid_file"), c.files);
         }
+        // Only a status file that is not there skips the check: one that cannot be opened
+        // or read refuses before any framework call.
+        const std::string status = w_ + "/dpkg/status";
+        const std::pair<std::function<void()>, int> status_cases[] = {
+            {[&] { fs::create_directory(status); }, -1007},          // read fails (EISDIR)
+            {[&] { fs::create_symlink("status", status); }, -1007},  // open fails (ELOOP)
+            {[] {}, 0},
+        };
+        for (const auto &[make, want] : status_cases) {
+            SCOPED_TRACE(want);
+            ASSERT_EQ(lumek_standin_reset(), 0);
+            fs::remove(status);
+            make();
+            char *files[] = {const_cast<char *>(prog.c_str())};
+            EXPECT_EQ(lumek_kid_whlist_create_kid("none", "no-such-pkg", files, 1), want);
+            EXPECT_EQ(call_names().empty(), want != 0);
+        }
         char *with_null[] = {nullptr};
         EXPECT_EQ(lumek_kid_whlist_create_kid("a", "demo-app", with_null, 1), -1007);
         EXPECT_EQ(lumek_kid_whlist_create_kid(nullptr, "demo-app", nullptr, 0), -1007);

@@ -1,5 +1,11 @@
 // The kid family's helpers on their own: package names, user directories and the choice of
 // a privacy kid against the stand-in's resource store.
+#include <dlfcn.h>
+#include <errno.h>
+#include <regex.h>
+#include <stdio.h>
+
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -12,6 +18,21 @@
 #include "standin_state.h"
 
 namespace kid = lumek::kid;
+
+namespace {
+// regcomp failing as it does when memory runs out, as many times as a test asks.
+int failing_regcomps = 0, regcomp_calls = 0;
+}  // namespace
+
+extern "C" int regcomp(regex_t *re, const char *pattern, int flags) {
+    ++regcomp_calls;
+    if (failing_regcomps > 0) {
+        --failing_regcomps;
+        return REG_ESPACE;
+    }
+    static auto real = reinterpret_cast<int (*)(regex_t *, const char *, int)>(dlsym(RTLD_NEXT, "regcomp"));
+    return real(re, pattern, flags);
+}
 
 namespace {
 
@@ -40,6 +61,36 @@ TEST(KidHelpers, PackageNamesThatNeverReachTheTool) {
     lumek_test::ScratchDir scratch;
     EXPECT_FALSE(kid::get_file_list_of_pkg("x;touch p"));
     EXPECT_EQ(lumek_test::log_lines(), std::vector<std::string>{});  // not even the command line
+}
+
+TEST(KidHelpers, PatternCompiledAgainAfterAFailedCompile) {
+    if (regcomp_calls > 0) GTEST_SKIP() << "pattern compiled by an earlier test of this process";
+    lumek_test::ScratchDir scratch;
+    failing_regcomps = 1;
+    EXPECT_EQ(kid::is_user_res_dir("/root/new-dir"), -2);
+    EXPECT_EQ(kid::is_user_res_dir("/root/new-dir"), 1);
+    EXPECT_EQ(kid::is_user_res_dir("/root/other"), 1);
+    EXPECT_EQ(regcomp_calls, 2);  // kept once compiled
+}
+
+TEST(KidHelpers, StatusReadErrorGivesNoList) {
+    // One installed stanza, then an I/O error: no list, not a partial one.
+    static const char kText[] = "Package: a\nStatus: install ok installed\n\n";
+    cookie_io_functions_t io{};
+    io.read = [](void *cookie, char *buf, size_t size) -> ssize_t {
+        if (std::exchange(*static_cast<bool *>(cookie), true)) {
+            errno = EIO;
+            return -1;
+        }
+        size_t n = std::min(size, sizeof kText - 1);
+        memcpy(buf, kText, n);
+        return static_cast<ssize_t>(n);
+    };
+    bool read_once = false;
+    FILE *f = fopencookie(&read_once, "r", io);
+    ASSERT_TRUE(f);
+    EXPECT_FALSE(kid::installed_packages_in(f));
+    fclose(f);
 }
 
 TEST(KidHelpers, UserResourceDirectories) {
