@@ -102,8 +102,7 @@ for l in 'locally diverted to: /opt/div/local.real' 'diverted by other to: /opt/
   'package diverts others to: /opt/div/own.orig'; do mkdir -p "/mnt/cwd/${l%/*}"; cp $b/prog "/mnt/cwd/$l"; done)";
 
 // Shell lines run in /mnt/cwd with the scenario's root in R: "d" is dpkg there.
-const std::string kDpkg = "d() { dpkg ${R:+--root=$R} --log=/dev/null --pre-invoke='" LUMEK_SOURCE_DIR
-                          "/contrib/dpkg/lumek-dpkg-hook start' --post-invoke='" LUMEK_SOURCE_DIR
+const std::string kDpkg = "d() { dpkg ${R:+--root=$R} --log=/dev/null --post-invoke='" LUMEK_SOURCE_DIR
                           "/contrib/dpkg/lumek-dpkg-hook finish' \"$@\" >/dev/null; }; ";
 const char kDivert[] =
     "for a in 'local.real local --local' 'by.real by --package other' 'own.orig own --package div'; "
@@ -228,9 +227,10 @@ TEST(DpkgHooks, ContribHooksLabelExactlyWhatDpkgInstalled) {
     in_tree([] {
         ASSERT_EQ(system(kFixtures), 0);
         ASSERT_EQ(chdir("/mnt/cwd"), 0);
-        const std::string ro =
-            "demo-ro/conf=verified demo-ro/lib.so=parent demo-ro/prog=verified "
-            "demo-ro/run.sh=script demo-ro/lib.so=readonly demo-ro/prog=readonly";
+        const std::string labels =
+                              "demo-ro/conf=verified demo-ro/lib.so=parent demo-ro/prog=verified "
+                              "demo-ro/run.sh=script",
+                          ro = labels + " demo-ro/lib.so=readonly demo-ro/prog=readonly";
         struct Step {
             std::string run, want;
         };
@@ -240,7 +240,14 @@ TEST(DpkgHooks, ContribHooksLabelExactlyWhatDpkgInstalled) {
                   {{"d -i /mnt/deb/demo-ro.deb", ro},
                    {kDivert + std::string("d -i /mnt/deb/div.deb"),
                     "div/by.real=verified div/local.real=verified div/own=verified"},
-                   {"d -r demo-ro", ""}}}}) {
+                   {"d -r demo-ro", ""}}},
+                 // A run whose labelling failed is caught up by the next; a reinstall is labelled.
+                 {"/mnt/r",
+                  {{LUMEK_BIN_DIR "/lumek-standin fault lumek_exectl_multi_set_for_dpkg --code -1006 && "
+                                  "d -i /mnt/deb/demo-ro.deb",
+                    labels},
+                   {"d --configure -a", ro},
+                   {"d -i /mnt/deb/demo-ro.deb", ro}}}}) {
             std::string real = root;
             if (root.empty()) {
                 ASSERT_TRUE(mount("tmpfs", "/opt", "tmpfs", 0, nullptr) == 0 &&
