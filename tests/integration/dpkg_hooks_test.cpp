@@ -89,10 +89,14 @@ std::string rec(const std::string &name, const char *label, int type = -1) {
            "}";
 }
 
-// The contrib dpkg integration around real dpkg runs into scratch roots, with fixture
-// packages built by dpkg-deb: demo-ro (read-only listed, a conffile) and div (one file of
-// each diversion kind, and decoys where the diversion lines would name relative paths).
-const char kFixtures[] = R"(set -e; b=/mnt/dh/bin; mkdir -p /mnt/deb /mnt/cwd; cd /mnt/deb
+// The contrib dpkg integration as installed with prefix /mnt/p, around real dpkg runs into
+// scratch roots (the namespace's own with /opt and the dpkg database on tmpfs, too), with
+// fixture packages built by dpkg-deb: demo-ro (read-only listed, a conffile) and div (one
+// file of each diversion kind, and decoys where the diversion lines would name relative paths).
+const char kFixtures[] = R"(set -e; b=/mnt/dh/bin; mkdir -p /mnt/deb /mnt/cwd /mnt/p/sbin; cd /mnt/deb
+for d in /opt /var/lib/dpkg /etc/dpkg/dpkg.cfg.d; do mount -t tmpfs tmpfs $d; done
+cmake --install )" LUMEK_BIN_DIR R"(/.. --component dpkg --prefix /mnt/p >/dev/null
+ln -s )" LUMEK_BIN_DIR R"(/lumekctl /mnt/p/sbin
 mk() { mkdir -p $1/DEBIAN $1/opt/$1; printf 'Package: %s\nVersion: 1\nArchitecture: all\nMaintainer: m <m@m>\nDescription: d\n' $1 >$1/DEBIAN/control; }
 mk demo-ro; cp $b/prog $b/lib.so $b/run.sh $b/README.md demo-ro/opt/demo-ro; echo c >demo-ro/opt/demo-ro/conf
 echo /opt/demo-ro/conf >demo-ro/DEBIAN/conffiles
@@ -102,8 +106,7 @@ for l in 'locally diverted to: /opt/div/local.real' 'diverted by other to: /opt/
   'package diverts others to: /opt/div/own.orig'; do mkdir -p "/mnt/cwd/${l%/*}"; cp $b/prog "/mnt/cwd/$l"; done)";
 
 // Shell lines run in /mnt/cwd with the scenario's root in R: "d" is dpkg there.
-const std::string kDpkg = "d() { dpkg ${R:+--root=$R} --log=/dev/null --post-invoke='" LUMEK_SOURCE_DIR
-                          "/contrib/dpkg/lumek-dpkg-hook finish' \"$@\" >/dev/null; }; ";
+const std::string kDpkg = "d() { dpkg ${R:+--root=$R} --log=/dev/null \"$@\" >/dev/null; }; ";
 const char kDivert[] =
     "for a in 'local.real local --local' 'by.real by --package other' 'own.orig own --package div'; "
     "do set -- $a; cp /mnt/dh/bin/prog $R/opt/div/$1; dpkg-divert ${R:+--root=$R} --no-rename --divert "
@@ -247,19 +250,20 @@ TEST(DpkgHooks, ContribHooksLabelExactlyWhatDpkgInstalled) {
                                   "d -i /mnt/deb/demo-ro.deb",
                     labels},
                    {"d --configure -a", ro},
-                   {"d -i /mnt/deb/demo-ro.deb", ro}}}}) {
+                   {"d -i /mnt/deb/demo-ro.deb", ro},
+                   // Neither a missing lumekctl nor a missing hook fails dpkg.
+                   {"rm /mnt/p/sbin/lumekctl && d -i /mnt/deb/div.deb", ""},
+                   {"mv /mnt/p/libexec/lumek/lumek-dpkg-hook /mnt && d --configure -a", ""},
+                   {"mv /mnt/lumek-dpkg-hook /mnt/p/libexec/lumek && ln -s " LUMEK_BIN_DIR
+                    "/lumekctl /mnt/p/sbin && d --configure -a",
+                    "div/by=verified div/local=verified div/own=verified"}}}}) {
             std::string real = root;
-            if (root.empty()) {
-                ASSERT_TRUE(mount("tmpfs", "/opt", "tmpfs", 0, nullptr) == 0 &&
-                            mount("tmpfs", "/var/lib/dpkg", "tmpfs", 0, nullptr) == 0);
-            }
             write(real + "/var/lib/dpkg/status", "");
             fs::create_directories(real + "/var/lib/dpkg/updates");
             fs::create_directories(real + "/opt/div");
             write("/mnt/dh/data/script_list", real + "/opt/demo-ro/run.sh\n");
             store_special(real + "/opt/demo-ro/lib.so", "parent");
             setenv("R", root.c_str(), 1);
-            setenv("LUMEKCTL", LUMEK_BIN_DIR "/lumekctl", 1);
             size_t seen = framework_calls().size();
             for (auto &[run, want] : steps) {
                 EXPECT_EQ(system((kDpkg + run).c_str()), 0) << root << ": " << run;
