@@ -94,7 +94,7 @@ std::string rec(const std::string &name, const char *label, int type = -1) {
 // fixture packages built by dpkg-deb: demo-ro (read-only listed, a conffile) and div (one
 // file of each diversion kind, and decoys where the diversion lines would name relative paths).
 const char kFixtures[] = R"(set -e; b=/mnt/dh/bin; mkdir -p /mnt/deb /mnt/cwd /mnt/p/sbin; cd /mnt/deb
-for d in /opt /var/lib/dpkg /etc/dpkg/dpkg.cfg.d; do mount -t tmpfs tmpfs $d; done
+for d in /opt /var/lib/dpkg /var/tmp /etc/dpkg/dpkg.cfg.d; do mount -t tmpfs tmpfs $d; done
 cmake --install )" LUMEK_BIN_DIR R"(/.. --component dpkg --prefix /mnt/p >/dev/null
 ln -s )" LUMEK_BIN_DIR R"(/lumekctl /mnt/p/sbin
 mk() { mkdir -p $1/DEBIAN $1/opt/$1; printf 'Package: %s\nVersion: 1\nArchitecture: all\nMaintainer: m <m@m>\nDescription: d\n' $1 >$1/DEBIAN/control; }
@@ -237,8 +237,8 @@ TEST(DpkgHooks, ContribHooksLabelExactlyWhatDpkgInstalled) {
         struct Step {
             std::string run, want;
         };
-        // The namespace's own root, its /opt and dpkg database on tmpfs.
         for (auto &[root, steps] : std::vector<std::pair<std::string, std::vector<Step>>>{
+                 // The namespace's own root: diversions, decoys in the working directory, removal.
                  {"",
                   {{"d -i /mnt/deb/demo-ro.deb", ro},
                    {kDivert + std::string("d -i /mnt/deb/div.deb"),
@@ -256,8 +256,11 @@ TEST(DpkgHooks, ContribHooksLabelExactlyWhatDpkgInstalled) {
                    {"mv /mnt/p/libexec/lumek/lumek-dpkg-hook /mnt && d --configure -a", ""},
                    {"mv /mnt/lumek-dpkg-hook /mnt/p/libexec/lumek && ln -s " LUMEK_BIN_DIR
                     "/lumekctl /mnt/p/sbin && d --configure -a",
-                    "div/by=verified div/local=verified div/own=verified"}}}}) {
-            std::string real = root;
+                    "div/by=verified div/local=verified div/own=verified"}}},
+                 // Roots under scratch space and given with "..".
+                 {"/var/tmp/r", {{"d -i /mnt/deb/demo-ro.deb", ro}}},
+                 {"/mnt/r/../r2", {{"d -i /mnt/deb/demo-ro.deb", ro}}}}) {
+            const std::string real = fs::path(root).lexically_normal();
             write(real + "/var/lib/dpkg/status", "");
             fs::create_directories(real + "/var/lib/dpkg/updates");
             fs::create_directories(real + "/opt/div");
