@@ -232,12 +232,14 @@ unshare -m bash "$kid2/run.sh"
 rm -rf "$kid2"
 
 # Package-manager hooks: lumekctl dpkg-hook on a few paths, then a tiny package built with
-# dpkg-deb and installed by the real dpkg into a scratch root with the example configuration
-# of contrib/dpkg as its status logger; its labels, the rtdb and the drift check follow.
+# dpkg-deb and installed by the real dpkg into a scratch root, with the dpkg integration of
+# contrib/dpkg installed as an administrator would (cmake --install --component dpkg; the
+# prefix and dpkg's configuration directory are private to this mount namespace); its
+# labels, the rtdb and the drift check follow.
 dpkg_demo() {
   local d=/mnt/lumek-dpkg root=/mnt/lumek-dpkg/root
-  mount -t tmpfs tmpfs /mnt || return
-  mkdir -p "$d/pkg/DEBIAN" "$d/pkg/opt/lumekdemo" "$root/var/lib/dpkg/info" "$root/var/lib/dpkg/updates"
+  mount -t tmpfs tmpfs /mnt && mount -t tmpfs tmpfs /etc/dpkg/dpkg.cfg.d || return
+  mkdir -p "$d/pkg/DEBIAN" "$d/pkg/opt/lumekdemo" "$root/var/lib/dpkg/info" "$root/var/lib/dpkg/updates" "$d/prefix/sbin"
   : >"$root/var/lib/dpkg/status"
   printf 'Package: lumekdemo\nVersion: 1.0\nArchitecture: all\nMaintainer: demo <demo@example.org>\nDescription: hook demo\n' >"$d/pkg/DEBIAN/control"
   cp /usr/bin/true "$d/pkg/opt/lumekdemo/demo-true"
@@ -245,19 +247,20 @@ dpkg_demo() {
   printf '# lumekdemo\n' >"$d/pkg/opt/lumekdemo/README.md"
   chmod 755 "$d/pkg/opt/lumekdemo/hello.sh"
   dpkg-deb --root-owner-group -Zgzip --build "$d/pkg" "$d/lumekdemo.deb" >/dev/null || return
+  cmake --install "$build" --component dpkg --prefix "$d/prefix" >/dev/null || return
+  ln -s "$ctl" "$d/prefix/sbin/lumekctl"
   step "$ctl" rtdb create
   printf '/usr/bin/true\n/usr/bin/env\n/usr/share/doc/README.md\n' | step "$ctl" dpkg-hook
   step "$ctl" --json dpkg-hook --protect coreutils:amd64 /usr/bin/ls /usr/bin/cat
-  step env LUMEKCTL="$ctl" dpkg --root="$root" --log=/dev/null --pre-invoke="$src/contrib/dpkg/lumek-dpkg-hook start" \
-    --post-invoke="$src/contrib/dpkg/lumek-dpkg-hook finish" -i "$d/lumekdemo.deb"
+  step grep -v '^#' /etc/dpkg/dpkg.cfg.d/lumek
+  step dpkg --root="$root" --log=/dev/null -i "$d/lumekdemo.deb"
   step "$standin" entries
   step "$ctl" rtdb special
   step "$ctl" rtdb check
   step "$ctl" rtdb delete
 }
-src=$(cd "$(dirname "$0")/.." && pwd)
 if [ "$(id -u)" -eq 0 ] && unshare -m true 2>/dev/null; then
-  unshare -m bash -c "$(declare -f step dpkg_demo); ctl='$ctl' standin='$standin' src='$src'; dpkg_demo"
+  unshare -m bash -c "$(declare -f step dpkg_demo); ctl='$ctl' standin='$standin' build='$bin/..'; dpkg_demo"
 else
   echo "(package-manager demo skipped: a private mount namespace needs root)"
 fi
