@@ -206,6 +206,7 @@ TEST(LabelEngine, Dependencies) {
         EXPECT_EQ(lumek_whlist_ldd_add(kRoot.c_str()), -3);
         EXPECT_EQ(lumek_whlist_ldd_add(nullptr), -2);
         EXPECT_EQ(lumek_exectl_ldd_set(nullptr, "verified"), LUMEK_WHLIST_ERR_INVALID_ARG);
+        EXPECT_EQ(lumek_exectl_set_ldd_file(prog.c_str(), nullptr), LUMEK_WHLIST_ERR_INVALID_ARG);
         // Every refused admission is tried and logged; the first failure is the result.
         lumek_standin_set_label(prog.c_str(), "verified");
         ASSERT_EQ(lumek_test::fault("lumek_exectl_set", -1, -1), 0);
@@ -254,6 +255,33 @@ TEST(LabelEngine, PackagesPlanAndRefusedNames) {
         for (auto &s : sent) planned += ", " + s;
         EXPECT_EQ(lumek_test::framework_calls("lumek_exectl_multi_set").back(), planned + ")");
 
+        // Plans that would send nothing say so and still list what they saw; a plan asked
+        // without a place for its items is refused.
+        const std::string notes_only = kRoot + "/notesonly";
+        fs::create_directories(notes_only);
+        fs::copy_file(b + "notes", notes_only + "/notes");
+        struct PlanCase {
+            std::function<int32_t()> plan;
+            int32_t n, skip, type;
+        } plans[] = {
+            {[&] { return lumek_whlist_plan_by_package(LUMEK_OP_ADD, "tmponly", &items, &n); }, 2,
+             LUMEK_PLAN_SKIP_TMP, -1},
+            {[&] {
+                 return lumek_whlist_plan_by_dir(LUMEK_OP_ADD, 2, nullptr, notes_only.c_str(), &items, &n);
+             },
+             1, LUMEK_PLAN_SKIP_LABEL, LUMEK_OBJ_OTHER},
+        };
+        for (const PlanCase &c : plans) {
+            EXPECT_EQ(c.plan(), LUMEK_WHLIST_ERR_EXTRACT_LIST);
+            ASSERT_EQ(n, c.n);
+            ASSERT_NE(items, nullptr);
+            EXPECT_EQ(items[0].skip * 100 + items[0].file_type, c.skip * 100 + c.type);
+            free(items);
+        }
+        EXPECT_EQ(lumek_whlist_plan_by_package(LUMEK_OP_ADD, "demo", nullptr, &n),
+                  LUMEK_WHLIST_ERR_INVALID_ARG);
+        EXPECT_EQ(lumek_whlist_plan_by_dir(LUMEK_OP_ADD, 0, nullptr, b.c_str(), &items, nullptr),
+                  LUMEK_WHLIST_ERR_INVALID_ARG);
         EXPECT_EQ(lumek_whlist_add_by_package("tmponly"), LUMEK_WHLIST_ERR_EXTRACT_LIST);
         EXPECT_STREQ(lumek_whlist_last_err(), "tmponly: get lumek mark list failed\n");
         ASSERT_EQ(chdir(kRoot.c_str()), 0);
