@@ -14,7 +14,7 @@
 
 #include "daemon_control.h"
 #include "lumekwhlist.h"
-#include "standin_control.h"
+#include "standin_state.h"
 
 namespace {
 
@@ -35,13 +35,8 @@ std::string calls() {
     return printed(daemon_control("GetCalls", nullptr));
 }
 
-void serve(const char *method, const char *entries) {
-    lumek_test::daemon_serve_entries(method, entries);
-}
-
-void inject_reply(const char *method, const char *body) {
-    lumek_test::daemon_inject_reply(method, body);
-}
+using lumek_test::daemon_inject_reply;
+using lumek_test::daemon_serve_entries;
 
 std::string paths(const WhlistObject *l) {
     std::string out;
@@ -59,10 +54,11 @@ class WhlistQuery : public ::testing::Test {
 };
 
 TEST_F(WhlistQuery, ListsComeBackReversedFieldsMappedAndEmptyIsNull) {
-    serve("lumek_whlist_load_all",
-          "[('/a', 'h1', 'program', 'trusted', 'readonly', 7, 8), ('/b', 'h2', 'link', 'Verified', 'none', "
-          "0, 0),"
-          " ('/c', 'h3', 'kmodule', 'script', 'readonly ', -1, -2)]");
+    daemon_serve_entries(
+        "lumek_whlist_load_all",
+        "[('/a', 'h1', 'program', 'trusted', 'readonly', 7, 8), ('/b', 'h2', 'link', 'Verified', 'none', "
+        "0, 0),"
+        " ('/c', 'h3', 'kmodule', 'script', 'readonly ', -1, -2)]");
     WhlistObject *head = reinterpret_cast<WhlistObject *>(1);
     ASSERT_EQ(lumek_whlist_load_all(&head), 0);
     EXPECT_EQ(paths(head), "/c;/b;/a;");
@@ -76,7 +72,7 @@ TEST_F(WhlistQuery, ListsComeBackReversedFieldsMappedAndEmptyIsNull) {
     lumek_whlist_objects_free(&head);
     EXPECT_EQ(head, nullptr);
 
-    serve("lumek_whlist_load_all", "@a(sssssii) []");
+    daemon_serve_entries("lumek_whlist_load_all", "@a(sssssii) []");
     head = reinterpret_cast<WhlistObject *>(1);
     EXPECT_EQ(lumek_whlist_load_all(&head), 0);
     EXPECT_EQ(head, nullptr);
@@ -126,7 +122,7 @@ TEST_F(WhlistQuery, RefusedArgumentsNeverReachTheBus) {
          -1007, true},
     };
     for (const Case &c : cases) {
-        inject_reply("lumek_bgset_unset", "'marker'");
+        daemon_inject_reply("lumek_bgset_unset", "'marker'");
         lumek_bgset_unset();  // a -1011 that leaves a known text
         std::string before = lumek_whlist_last_err();
         daemon_control_unref("Reset", nullptr);
@@ -148,7 +144,7 @@ TEST_F(WhlistQuery, OptionalTextsTravelAsEmptyAndCommandsReturnTheDaemonsInteger
         calls(),
         "([('lumek_whlist_load', <(-4, '')>), ('lumek_whlist_load_by_obj_type', <(2, 'kmodule', '')>), "
         "('lumek_whlist_get_count_by_obj_type', <(1, 'other', '')>), ('lumek_kmod_whlist_load', <('',)>)],)");
-    inject_reply("*", "(-77,)");
+    daemon_inject_reply("*", "(-77,)");
     EXPECT_EQ(lumek_whlist_import(3, "/x"), -77);
     EXPECT_EQ(lumek_whlist_export(3, "/x"), -77);
     EXPECT_EQ(lumek_bgset_set("b"), -77);
@@ -159,7 +155,7 @@ TEST_F(WhlistQuery, OptionalTextsTravelAsEmptyAndCommandsReturnTheDaemonsInteger
 }
 
 TEST_F(WhlistQuery, CountIsZeroForAnEmptyClassAndForAFailure) {
-    serve("*", "[('/a', 'h', 'program', 'verified', 'none', 0, 0)]");
+    daemon_serve_entries("*", "[('/a', 'h', 'program', 'verified', 'none', 0, 0)]");
     EXPECT_EQ(lumek_whlist_get_count_by_obj_type(0, "program", ""), 1);
     EXPECT_EQ(lumek_whlist_get_count_by_obj_type(0, "library", ""), 0);
     lumek_test::daemon_inject_error("lumek_whlist_get_count_by_obj_type", "VORDA.LUMEK.DATABASE.ERR",
@@ -171,7 +167,7 @@ TEST_F(WhlistQuery, CountIsZeroForAnEmptyClassAndForAFailure) {
 // Replies of the wrong type give -1011 (no data) and a message, never a crash.
 TEST_F(WhlistQuery, WronglyTypedRepliesAreRefused) {
     for (const char *body : {"(7,)", "@a(ss) []", "('x', 'y')", "([('/a', 'h', 'program', 'x', 'y', 1)],)"}) {
-        inject_reply("*", body);
+        daemon_inject_reply("*", body);
         WhlistObject *h = nullptr;
         KmodObject *k = nullptr;
         WhlistObject entry{};
@@ -203,10 +199,7 @@ TEST_F(WhlistQuery, DataPathsAreShortenedOnlyWhenPathIsSameSaysSo) {
     for (const Case &c : cases) {
         daemon_control_unref("Reset", nullptr);
         lumek_standin_reset();
-        LumekStandinFault f{};
-        f.times = 1;
-        f.ret = c.same;
-        lumek_standin_fault_set("path_is_same", &f);
+        lumek_test::fault("path_is_same", c.same);
         free(lumek_whlist_get_hash_by_path(c.path));
         EXPECT_EQ(calls(), std::string("([('lumek_whlist_get_hash_by_path', <('") + c.sent + "',)>)],)")
             << c.path;
@@ -250,16 +243,11 @@ TEST_F(WhlistQuery, PassThroughsForwardArgumentsAndResults) {
     };
     for (const Case &c : cases) {
         lumek_standin_reset();
-        LumekStandinFault f{};
-        f.times = 1;
-        f.ret = 4242;
-        lumek_standin_fault_set(c.func, &f);
+        lumek_test::fault(c.func, 4242);
         EXPECT_EQ(c.call(), 4242) << c.func;
-        int n = 0;
-        char **lines = lumek_standin_calls(nullptr, &n);
-        ASSERT_EQ(n, 1) << c.func;
-        EXPECT_STREQ(lines[0], c.logged);
-        lumek_standin_free_lines(lines, n);
+        EXPECT_EQ(lumek_test::take_lines(lumek_standin_calls(nullptr, nullptr)),
+                  std::vector<std::string>{c.logged})
+            << c.func;
     }
     lumek_standin_reset();
     EXPECT_EQ(lumek_whlist_update_rmmodpro(1, nullptr), -1007);

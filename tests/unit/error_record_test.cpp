@@ -14,14 +14,8 @@
 
 namespace {
 
-class ErrorRecord : public ::testing::Test {
-  protected:
-    void SetUp() override { dir_ = scratch_.path(); }
-    lumek_test::ScratchDir scratch_;
-    std::string dir_;
-};
-
-TEST_F(ErrorRecord, ObjectTextFillingAll256BytesIsReadWithoutOverrun) {
+TEST(ErrorRecord, ObjectTextFillingAll256BytesIsReadWithoutOverrunAndNoRecordReadsEmpty) {
+    lumek_test::ScratchDir scratch;
     LumekStandinFault f{};
     f.times = 1;
     f.ret = -1;
@@ -36,14 +30,12 @@ TEST_F(ErrorRecord, ObjectTextFillingAll256BytesIsReadWithoutOverrun) {
     EXPECT_EQ(e.code, -1006);
     EXPECT_EQ(e.object, std::string(256, 'o'));
     EXPECT_EQ(e.message, "label refused");
-}
 
-TEST_F(ErrorRecord, NoRecordReadsAsCodeZeroAndEmptyTexts) {
-    LumekStandinFault f{};
+    f = LumekStandinFault{};
     f.times = -1;
     ASSERT_EQ(lumek_standin_fault_set("lumek_get_error", &f), 0);
     ASSERT_EQ(lumek_get_error(), nullptr);
-    lumek::FrameworkError e = lumek::read_framework_error();
+    e = lumek::read_framework_error();
     EXPECT_EQ(e.code, 0);
     EXPECT_EQ(e.object, "");
     EXPECT_EQ(e.message, "");

@@ -2,11 +2,10 @@
 // offsets and array strides must be exactly these.
 #include <stddef.h>
 
-#include <gtest/gtest.h>
-
 #include "core/framework.h"
 
-// Checked at compile time; the tests below restate the figures that arrays depend on.
+// Checked at compile time: an array stride is its record size, so the sizes below fix
+// the strides of the batch and kernel-list arrays too.
 static_assert(sizeof(LumekErrorRecord) == 4 + 256 + 1024);
 static_assert(offsetof(LumekErrorRecord, object) == 4);
 static_assert(offsetof(LumekErrorRecord, message) == 260);
@@ -55,42 +54,3 @@ static_assert(sizeof(PblkRecord) == 4161);
 static_assert(alignof(PblkRecord) == 1);
 static_assert(LUMEK_MEMDB_TYPE_INT32 == 3 && LUMEK_MEMDB_TYPE_STRING == 5);
 static_assert(LUMEK_MEMDB_OP_EQ == 1 && LUMEK_MEMDB_OP_NE == 2 && LUMEK_MEMDB_OP_GT == 8);
-
-namespace {
-
-template <typename T>
-ptrdiff_t stride() {
-    T arr[2];
-    return reinterpret_cast<char *>(&arr[1]) - reinterpret_cast<char *>(&arr[0]);
-}
-
-TEST(FrameworkLayout, BatchArraysArePackedWithoutGaps) {
-    EXPECT_EQ(stride<MarkRecord>(), 4128);
-    EXPECT_EQ(stride<TypedMarkRecord>(), 4132);
-}
-
-TEST(FrameworkLayout, KernelListArraysUseTheRecordSizeAsStride) {
-    EXPECT_EQ(stride<NetctlRecord>(), 8524);
-    EXPECT_EQ(stride<NetctlPkgRecord>(), 8328);
-    EXPECT_EQ(stride<PproRecord>(), 4168);
-    EXPECT_EQ(stride<PblkRecord>(), 4161);  // odd: elements are unaligned
-}
-
-TEST(FrameworkLayout, MemdbSlotAndConditionOffsets) {
-    MemdbRecord r{};
-    char *base = reinterpret_cast<char *>(&r);
-    for (int i = 0; i < LUMEK_MEMDB_MAX_COLUMNS; ++i) {
-        EXPECT_EQ(reinterpret_cast<char *>(&r.columns[i].type) - base, 8 + 16 * i);
-        EXPECT_EQ(reinterpret_cast<char *>(&r.columns[i].value) - base, 16 + 16 * i);
-    }
-    MemdbQuery q{};
-    base = reinterpret_cast<char *>(&q);
-    for (int j = 0; j < LUMEK_MEMDB_MAX_CONDITIONS; ++j) {
-        EXPECT_EQ(reinterpret_cast<char *>(&q.conditions[j].op) - base, 8 + 24 * j);
-        EXPECT_EQ(reinterpret_cast<char *>(&q.conditions[j].column) - base, 12 + 24 * j);
-        EXPECT_EQ(reinterpret_cast<char *>(&q.conditions[j].type) - base, 16 + 24 * j);
-        EXPECT_EQ(reinterpret_cast<char *>(&q.conditions[j].value) - base, 24 + 24 * j);
-    }
-}
-
-}  // namespace

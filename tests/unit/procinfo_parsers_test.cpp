@@ -24,10 +24,8 @@ std::string stat_line(const std::string &name, const std::string &tty = "34817",
 
 const char kStatus[] =
     "Name:\tworker\n"
-    "Umask:\t0022\n"
     "State:\tS (sleeping)\n"
     "Tgid:\t4242\n"
-    "Ngid:\t0\n"
     "Pid:\t4242\n"
     "PPid:\t17\n"
     "TracerPid:\t0\n"
@@ -92,20 +90,20 @@ TEST(ProcStat, LineWithoutUsableParenthesesIsRefused) {
     EXPECT_FALSE(parse_stat("12 )bash( S 1 1 1 0 1\n", &st));
     // The name is looked for in the first 127 bytes only.
     EXPECT_FALSE(parse_stat(std::string(130, 'x') + "(late) S 1 1 1 0\n", &st));
+    EXPECT_FALSE(parse_stat(stat_line(std::string(300, 'n')), &st));
+    ASSERT_TRUE(parse_stat(stat_line(std::string(120, 'n')), &st));  // the last name that fits
+    EXPECT_EQ(st.name, std::string(120, 'n'));
 }
 
-TEST(ProcStat, ClosingParenthesisAtTheVeryEnd) {
+TEST(ProcStat, TruncatedLinesEndEachScanAtTheRightPoint) {
     StatFields st;
+    // Cut right after the name.
     ASSERT_TRUE(parse_stat("12 (bash)", &st));
     EXPECT_EQ(st.name, "bash");
     EXPECT_EQ(st.tty_scan, Scan::Eof);
     EXPECT_EQ(st.start_scan, Scan::Eof);
     EXPECT_EQ(st.time_scan, Scan::Eof);
     EXPECT_EQ(st.usage_scan, Scan::Eof);
-}
-
-TEST(ProcStat, TruncatedLinesEndEachScanAtTheRightPoint) {
-    StatFields st;
     // Cut after tty_nr: tty is there, the start ticks are not.
     ASSERT_TRUE(parse_stat("12 (x) S 1 1 1 5\n", &st));
     EXPECT_EQ(st.tty_scan, Scan::Ok);
@@ -120,6 +118,10 @@ TEST(ProcStat, TruncatedLinesEndEachScanAtTheRightPoint) {
     EXPECT_EQ(st.usage_scan, Scan::Partial);
     // Nothing stored before the text ran out: the start scan hit its end.
     EXPECT_EQ(st.start_scan, Scan::Eof);
+    // An embedded NUL ends the fields.
+    ASSERT_TRUE(parse_stat(std::string("12 (x) S 1 1 1 7\0 1 0 0 0 0 0 300 200\n", 38), &st));
+    EXPECT_EQ(st.tty_nr, 7);
+    EXPECT_EQ(st.time_scan, Scan::Eof);
 }
 
 TEST(ProcStat, TextWhereANumberIsDueStopsTheScanWithZeros) {
@@ -140,26 +142,6 @@ TEST(ProcStat, HugeNumbersAreBoundedNotOverflowed) {
     EXPECT_EQ(st.tty_nr, 123456789);  // nine digits at most
     EXPECT_EQ(st.utime, ULONG_MAX);
     EXPECT_EQ(st.start_ticks, 9999999999999999999ull);  // nineteen digits at most
-}
-
-TEST(ProcStat, EmbeddedNulEndsTheFields) {
-    std::string line = "12 (x) S 1 1 1 7";
-    line += '\0';
-    line += " 1 0 0 0 0 0 300 200\n";
-    StatFields st;
-    ASSERT_TRUE(parse_stat(line, &st));
-    EXPECT_EQ(st.tty_nr, 7);
-    EXPECT_EQ(st.time_scan, Scan::Eof);
-}
-
-TEST(ProcStat, LongNameIsCutToTheWindow) {
-    std::string name(300, 'n');
-    StatFields st;
-    // The closing parenthesis lies beyond the 127-byte window: no name.
-    EXPECT_FALSE(parse_stat(stat_line(name), &st));
-    std::string fits(120, 'n');
-    ASSERT_TRUE(parse_stat(stat_line(fits), &st));
-    EXPECT_EQ(st.name, fits);
 }
 
 // ---- status ----------------------------------------------------------------------------------
@@ -188,7 +170,7 @@ TEST(ProcStatus, StateLettersMapToTheirCodes) {
         EXPECT_EQ(state_code(other), -1) << int(other);
 }
 
-TEST(ProcStatus, MissingLinesLeaveZerosAndNoState) {
+TEST(ProcStatus, MissingOrShortLinesLeaveZerosAndNoState) {
     StatusFields s;
     parse_status("Name:\tx\nVmPeak:\t1 kB\n", &s);
     EXPECT_FALSE(s.has_state);
@@ -198,10 +180,7 @@ TEST(ProcStatus, MissingLinesLeaveZerosAndNoState) {
     EXPECT_EQ(s.vm_rss_kb, 0u);
     parse_status("", &s);
     EXPECT_FALSE(s.has_state);
-}
-
-TEST(ProcStatus, StateLineTooShortHasNoLetter) {
-    StatusFields s;
+    // A state line too short has no letter.
     parse_status("State:\n", &s);
     EXPECT_FALSE(s.has_state);
     parse_status("State:", &s);
@@ -278,7 +257,7 @@ TEST(ProcNetTable, HeaderShortAndBrokenLinesAreSkipped) {
     parse_net_table(std::string(kTcpHeader) + "   0: 1 2 3 4 5 6 7 8\n" + "\n" + tcp_line("0:0", "12x") +
                         tcp_line("0:0", "-5") + tcp_line("0:0", "123456789012345678901234") +
                         tcp_line("0:0", "18446744073709551616") + tcp_line("0:0", "18446744073709551615") +
-                        "   1: a b c d e f g h 99",  // last line without newline
+                        "   1: a\tb c d e f\rg\vh\f99",  // last line without newline; any blank separates
                     &inodes);
     EXPECT_EQ(inodes, (std::unordered_set<uint64_t>{18446744073709551615ull, 99}));
 }
@@ -303,7 +282,7 @@ TEST(ProcNetTable, SocketTargets) {
 
 // ---- arithmetic ------------------------------------------------------------------------------
 
-TEST(ProcArithmetic, WholeSecondsAtOneHundredTicks) {
+TEST(ProcArithmetic, WholeSecondsAtOneHundredTicksAndMemoryShareWithFractions) {
     EXPECT_EQ(cpu_seconds(0, 0), 0);
     EXPECT_EQ(cpu_seconds(199, 0), 1);
     EXPECT_EQ(cpu_seconds(150, 150), 3);
@@ -315,15 +294,11 @@ TEST(ProcArithmetic, WholeSecondsAtOneHundredTicks) {
     EXPECT_DOUBLE_EQ(cpu_usage_percent(300, 0, 0, 7), 42.0);
     // Several busy cores exceed 100.
     EXPECT_DOUBLE_EQ(cpu_usage_percent(400, 0, 0, 2), 200.0);
-}
-
-TEST(ProcArithmetic, NoLifeYetMeansNoUsage) {
+    // No life yet means no usage.
     EXPECT_DOUBLE_EQ(cpu_usage_percent(500, 0, 1099, 10), 0.0);  // started this very second
     EXPECT_DOUBLE_EQ(cpu_usage_percent(500, 0, 5000, 10), 0.0);  // start after "now"
     EXPECT_DOUBLE_EQ(cpu_usage_percent(500, 0, ULLONG_MAX, 10), 0.0);
-}
-
-TEST(ProcArithmetic, MemoryShareKeepsFractions) {
+    // The memory share keeps fractions.
     EXPECT_DOUBLE_EQ(mem_usage_percent(3, 8), 37.5);
     EXPECT_DOUBLE_EQ(mem_usage_percent(0, 8), 0.0);
     EXPECT_DOUBLE_EQ(mem_usage_percent(2048, 1), 204800.0);

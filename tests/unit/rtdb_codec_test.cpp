@@ -67,12 +67,10 @@ TEST_F(Codec, RecordsOfAnotherShapeAreRefusedAndChangeNothing) {
 }
 
 TEST_F(Codec, BuilderRefusesWhatItCannotName) {
-    WhlistObjectEntry bad[] = {entry(nullptr, 0, 0), entry("/x", 6, 0), entry("/x", -1, 0), entry("/x", 0, 7),
-                               entry("/x", 0, -1)};
-    bad[0].path = nullptr;
     WhlistObjectEntry no_hash = entry("/x", 0, 0);
     no_hash.hash = nullptr;
-    for (const WhlistObjectEntry &e : {bad[0], bad[1], bad[2], bad[3], bad[4], no_hash}) {
+    for (const WhlistObjectEntry &e : {entry(nullptr, 0, 0), entry("/x", 6, 0), entry("/x", -1, 0),
+                                       entry("/x", 0, 7), entry("/x", 0, -1), no_hash}) {
         MemdbRecord r;
         errno = 0;
         EXPECT_EQ(fill_memdb_record_from_object(&r, e), -1);

@@ -12,8 +12,8 @@
 
 #include "common/spawn.h"
 #include "core/framework.h"
-#include "standin_control.h"
 #include "scratch.h"
+#include "standin_state.h"
 
 namespace {
 
@@ -27,22 +27,6 @@ class Control : public ::testing::Test {
         auto r = lumek::run_command(args, opts);
         if (!r.exited_with(0)) return "<exit " + std::to_string(r.wait_status >> 8) + ">";
         return r.out;
-    }
-    static std::vector<std::string> take(char **arr, int n) {
-        if (!arr) return {"<error>"};
-        std::vector<std::string> out(arr, arr + n);
-        lumek_standin_free_lines(arr, n);
-        return out;
-    }
-    static std::vector<std::string> calls(const char *func) {
-        int n = 0;
-        char **arr = lumek_standin_calls(func, &n);
-        return take(arr, n);
-    }
-    static std::vector<std::string> log() {
-        int n = 0;
-        char **arr = lumek_standin_log_lines(&n);
-        return take(arr, n);
     }
 
     lumek_test::ScratchDir scratch_;  // a fresh stand-in state for every test
@@ -76,28 +60,6 @@ TEST_F(Control, FaultsFromAnotherProcessHitTheNextCalls) {
     EXPECT_NE(lumek_get_error(), nullptr);
 }
 
-TEST_F(Control, ErrorRecordObjectMayLackItsNul) {
-    std::string object(256, 'A');
-    ASSERT_EQ(standin({"fault", "lumek_exectl_multi_set", "--code", "0", "--object", object, "--message",
-                       "kernel said no"}),
-              "");
-    MarkRecord r{};
-    strcpy(r.path, "/x");
-    strcpy(r.label, "verified");
-    EXPECT_EQ(lumek_exectl_multi_set(&r, 1), -1);
-    LumekErrorRecord *e = lumek_get_error();
-    ASSERT_NE(e, nullptr);
-    EXPECT_EQ(e->code, 0);  // a failure whose record still says 0
-    EXPECT_EQ(std::string(e->object, sizeof e->object), object);
-    EXPECT_STREQ(e->message, "kernel said no");
-
-    // "/a", NUL, "b": raw bytes.
-    ASSERT_EQ(standin({"fault", "lumek_protect_set", "--code", "-1006", "--object-hex", "2f610062"}), "");
-    EXPECT_EQ(lumek_protect_set("/a", "readonly"), -1);
-    EXPECT_EQ(lumek_get_error()->code, -1006);
-    EXPECT_EQ(std::string(lumek_get_error()->object, 4), std::string("/a\0b", 4));
-}
-
 TEST_F(Control, ErrorRecordIsPerThread) {
     EXPECT_EQ(lumek_exectl_set("/p", "bogus"), -1006);
     std::thread([] {
@@ -118,7 +80,7 @@ TEST_F(Control, LogTagIsDataAndNewlinesStayRecoverable) {
         "2|0|tag\\|with\\nbreak|5%",
         "2|0||empty tag",
     };
-    EXPECT_EQ(log(), want);
+    EXPECT_EQ(lumek_test::log_lines(), want);
     std::string joined;
     for (const auto &l : want) joined += l + "\n";
     EXPECT_EQ(standin({"log"}), joined);
@@ -135,7 +97,7 @@ TEST_F(Control, CallLogKeepsOrderArgumentsAndBatchRecords) {
     lumek_exectl_multi_set(recs, 2);
     path_is_exist(nullptr);
 
-    EXPECT_EQ(calls(nullptr),
+    EXPECT_EQ(lumek_test::take_lines(lumek_standin_calls(nullptr, nullptr)),
               (std::vector<std::string>{
                   "lumek_getstatus()",
                   "lumek_conf_set(\"lumek_netctl\", 2)",
@@ -144,15 +106,6 @@ TEST_F(Control, CallLogKeepsOrderArgumentsAndBatchRecords) {
               }));
     EXPECT_EQ(standin({"calls", "lumek_conf_set"}), "lumek_conf_set(\"lumek_netctl\", 2)\n");
     EXPECT_EQ(standin({"calls", "--count"}), "4\n");
-}
-
-TEST_F(Control, StatusAndRolesFromTheCommand) {
-    EXPECT_EQ(is_auditadm(), 1);
-    ASSERT_EQ(standin({"status", "0"}), "");
-    ASSERT_EQ(standin({"role", "auditadm", "0"}), "");
-    EXPECT_EQ(lumek_getstatus(), 0);
-    EXPECT_EQ(is_auditadm(), 0);
-    EXPECT_EQ(is_secadm(), 1);
 }
 
 }  // namespace

@@ -15,8 +15,8 @@
 
 #include "common/spawn.h"
 #include "core/framework.h"
-#include "standin_control.h"
 #include "scratch.h"
+#include "standin_state.h"
 
 namespace {
 
@@ -30,24 +30,11 @@ class Labels : public ::testing::Test {
 
     std::string p(const char *rel) const { return dir_ + "/" + rel; }
 
-    static std::string text(char *l) {
-        std::string s = l ? l : "<none>";
-        free(l);
-        return s;
+    static std::string label_of(const std::string &path) {
+        return lumek_test::take_text(lumek_standin_label(path.c_str()));
     }
-    static std::string label_of(const std::string &path) { return text(lumek_standin_label(path.c_str())); }
     static std::string protection_of(const std::string &path, int sm) {
-        return text(lumek_standin_protection(path.c_str(), sm));
-    }
-    static std::string read_label(const std::string &path, int *err) {
-        char *l = nullptr;
-        errno = 0;
-        int rc = lumek_exectl_get(path.c_str(), &l);
-        *err = errno;
-        if (rc != 0) return "<" + std::to_string(rc) + ">";
-        std::string s = l;
-        free(l);
-        return s;
+        return lumek_test::take_text(lumek_standin_protection(path.c_str(), sm));
     }
 
     lumek_test::ScratchDir scratch_;
@@ -60,17 +47,17 @@ void fill(MarkRecord &r, const std::string &path, const char *label) {
     strncpy(r.label, label, sizeof r.label - 1);
 }
 
-// The library hands batches over as packed arrays of these.
-static_assert(sizeof(MarkRecord) == 4128 && sizeof(TypedMarkRecord) == 4132, "batch record strides");
-
 TEST_F(Labels, GetTellsMissingFromUnlabelled) {
-    int err = 0;
-    EXPECT_EQ(read_label(p("missing"), &err), "<-1>");
-    EXPECT_EQ(err, ENOENT);
-    EXPECT_EQ(read_label(p("prog"), &err), "<-1>");
-    EXPECT_EQ(err, ENODATA);
+    char *l = nullptr;
+    errno = 0;
+    EXPECT_EQ(lumek_exectl_get(p("missing").c_str(), &l), -1);
+    EXPECT_EQ(errno, ENOENT);
+    errno = 0;
+    EXPECT_EQ(lumek_exectl_get(p("prog").c_str(), &l), -1);
+    EXPECT_EQ(errno, ENODATA);
     ASSERT_EQ(lumek_exectl_set(p("prog").c_str(), "trusted"), 0);
-    EXPECT_EQ(read_label(p("prog"), &err), "trusted");
+    ASSERT_EQ(lumek_exectl_get(p("prog").c_str(), &l), 0);
+    EXPECT_EQ(lumek_test::take_text(l), "trusted");
 }
 
 TEST_F(Labels, MissingPathsCanBeLabelledAndAreKeyedLexically) {
@@ -124,7 +111,7 @@ TEST_F(Labels, InvalidTextSetsTheErrorRecordAndStoresNothing) {
     EXPECT_EQ(e->code, -1006);
     EXPECT_EQ(std::string(e->object), p("prog"));
     EXPECT_STRNE(e->message, "");
-    EXPECT_EQ(label_of(p("prog")), "<none>");
+    EXPECT_EQ(label_of(p("prog")), "");
     EXPECT_EQ(lumek_protect_set(p("prog").c_str(), "verified"), -1006);  // not a protection text
     EXPECT_EQ(lumek_get_error()->code, -1006);
 }
@@ -143,8 +130,8 @@ TEST_F(Labels, BatchesAreReadAtTheirStrideAllOrNothing) {
     fill(recs[2], p("c"), "verified");
     EXPECT_EQ(lumek_exectl_multi_set(recs.data(), 3), -1006);
     EXPECT_EQ(std::string(lumek_get_error()->object), p("b"));
-    EXPECT_EQ(label_of(p("a")), "<none>");
-    EXPECT_EQ(label_of(p("c")), "<none>");
+    EXPECT_EQ(label_of(p("a")), "");
+    EXPECT_EQ(label_of(p("c")), "");
     // A label that fills its 32 bytes with no NUL is read bounded, never past the field.
     memset(recs[0].label, 'v', sizeof recs[0].label);
     EXPECT_EQ(lumek_exectl_multi_set(recs.data(), 1), -1006);
@@ -162,11 +149,9 @@ TEST_F(Labels, BatchesAreReadAtTheirStrideAllOrNothing) {
     }
     EXPECT_EQ(lumek_exectl_multi_set_for_dpkg(typed.data(), 3), 3);
     for (int i = 0; i < 3; ++i) EXPECT_EQ(label_of(p(names[i])), labels[i]);
-    int n = 0;
-    char **calls = lumek_standin_calls("lumek_exectl_multi_set_for_dpkg", &n);
-    ASSERT_EQ(n, 1);
-    EXPECT_NE(std::string(calls[0]).find("\"original\", 1}"), std::string::npos) << calls[0];
-    lumek_standin_free_lines(calls, n);
+    auto calls = lumek_test::framework_calls("lumek_exectl_multi_set_for_dpkg");
+    ASSERT_EQ(calls.size(), 1u);
+    EXPECT_NE(calls[0].find("\"original\", 1}"), std::string::npos) << calls[0];
 }
 
 TEST_F(Labels, ProtectionAndModuleSetsAreSeparateForSm) {
@@ -178,7 +163,7 @@ TEST_F(Labels, ProtectionAndModuleSetsAreSeparateForSm) {
     EXPECT_EQ(protection_of(p("prog"), 0), "readonly");
     EXPECT_EQ(protection_of(p("prog"), 1), "none");
     EXPECT_EQ(protection_of(p("lib"), 1), "readonly");
-    EXPECT_EQ(protection_of(p("lib"), 0), "<none>");
+    EXPECT_EQ(protection_of(p("lib"), 0), "");
 
     EXPECT_EQ(add_to_kmod_protect("ext4"), 0);
     EXPECT_EQ(add_to_kmod_protect("ext4"), 0);
