@@ -8,6 +8,16 @@
 
 namespace lumekctl {
 
+// What lumekctl exits with; the top-level help lists them.
+enum ExitStatus : int {
+    kExitOk = 0,
+    kExitFailed = 1,       // the operation failed or found drift
+    kExitUsage = 2,        // bad command line (CLI11's parse errors included)
+    kExitUnreachable = 3,  // the whitelist daemon or the system bus cannot be reached
+};
+
+inline constexpr const char kUnreachable[] = "the whitelist daemon is not reachable on the system bus";
+
 struct Options {
     bool json = false;  // machine-readable output
 };
@@ -18,6 +28,10 @@ int exit_status();
 
 // Prints "lumekctl: WHAT: MESSAGE" on standard error and sets a failing exit status.
 void fail(const std::string &what, const std::string &message);
+
+// Whether some process owns the whitelist daemon's name on the system bus. @why says what
+// is missing when not.
+bool daemon_reachable(std::string *why);
 
 // Prints a JSON document on standard output.
 void print_json(const nlohmann::json &doc);

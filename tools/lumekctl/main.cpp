@@ -4,12 +4,15 @@
 #include <iostream>
 
 #include "commands.h"
+#include "common/raii.h"
+#include "core/dbus_client.h"
 
 namespace lumekctl {
 
 namespace {
-int g_exit_status = 0;
-}
+int g_exit_status = kExitOk;
+constexpr int kBusTimeoutMs = 5000;
+}  // namespace
 
 void set_exit_status(int status) {
     g_exit_status = status;
@@ -20,7 +23,34 @@ int exit_status() {
 
 void fail(const std::string &what, const std::string &message) {
     std::cerr << "lumekctl: " << what << ": " << message << '\n';
-    g_exit_status = 1;
+    g_exit_status = kExitFailed;
+}
+
+// Whether some process owns the daemon's name, asked on a private connection so that the
+// library's own bus connection is left alone. The library's load cannot tell: without a bus
+// it gives an empty whitelist and success. @why says what is missing.
+bool daemon_reachable(std::string *why) {
+    lumek::GErrorHolder err;
+    lumek::GCharPtr address(g_dbus_address_get_for_bus_sync(G_BUS_TYPE_SYSTEM, nullptr, err.out()));
+    lumek::GObjectPtr<GDBusConnection> bus(
+        address ? g_dbus_connection_new_for_address_sync(
+                      address.get(),
+                      static_cast<GDBusConnectionFlags>(G_DBUS_CONNECTION_FLAGS_AUTHENTICATION_CLIENT |
+                                                        G_DBUS_CONNECTION_FLAGS_MESSAGE_BUS_CONNECTION),
+                      nullptr, nullptr, err.out())
+                : nullptr);
+    lumek::GVariantPtr reply(bus ? g_dbus_connection_call_sync(
+                                       bus.get(), "org.freedesktop.DBus", "/org/freedesktop/DBus",
+                                       "org.freedesktop.DBus", "NameHasOwner",
+                                       g_variant_new("(s)", lumek::daemon::kBusName), G_VARIANT_TYPE("(b)"),
+                                       G_DBUS_CALL_FLAGS_NONE, kBusTimeoutMs, nullptr, err.out())
+                                 : nullptr);
+    gboolean owned = FALSE;
+    if (reply) g_variant_get(reply.get(), "(b)", &owned);
+    if (bus) g_dbus_connection_close_sync(bus.get(), nullptr, nullptr);
+    if (owned) return true;
+    *why = err ? err.get()->message : std::string("no owner of ") + lumek::daemon::kBusName;
+    return false;
 }
 
 void print_json(const nlohmann::json &doc) {
@@ -30,6 +60,10 @@ void print_json(const nlohmann::json &doc) {
 }  // namespace lumekctl
 
 namespace {
+
+constexpr const char kExitHelp[] =
+    "Exit status: 0 success; 1 the operation failed or found drift; 2 a usage error;\n"
+    "3 the whitelist daemon or the system bus cannot be reached.";
 
 int run(int argc, char **argv) {
     CLI::App app{
@@ -50,7 +84,13 @@ int run(int argc, char **argv) {
     lumekctl::add_label_commands(app, opts);
     lumekctl::add_dpkg_hook_commands(app, opts);
 
-    CLI11_PARSE(app, argc, argv);
+    app.footer(kExitHelp);
+    try {
+        app.parse(argc, argv);
+    } catch (const CLI::ParseError &e) {
+        // Help is a success; every other parse error is a usage error, whatever CLI11's number.
+        return app.exit(e) == 0 ? lumekctl::kExitOk : lumekctl::kExitUsage;
+    }
     std::cout.flush();
     return lumekctl::exit_status();
 }
@@ -62,6 +102,6 @@ int main(int argc, char **argv) {
         return run(argc, argv);
     } catch (const std::exception &e) {
         std::cerr << "lumekctl: " << e.what() << '\n';
-        return 1;
+        return lumekctl::kExitFailed;
     }
 }

@@ -14,7 +14,6 @@
 #include <vector>
 
 #include "common/raii.h"
-#include "core/dbus_client.h"
 #include "core/framework.h"
 #include "lumekwhlist.h"
 #include "rtdb_views.h"
@@ -23,10 +22,8 @@ namespace lumekctl {
 
 namespace {
 
-// 3 is lumekctl's "daemon or bus unreachable" status.
-constexpr int kExitDrift = 1, kExitUnreadable = 2, kExitUnreachable = 3;
-constexpr int kBusTimeoutMs = 5000;
-constexpr const char kUnreachable[] = "the whitelist daemon is not reachable on the system bus";
+// The check keeps 2 for a view that cannot be read, as it has always documented.
+constexpr int kExitDrift = kExitFailed, kExitUnreadable = kExitUsage;
 
 constexpr const char kHelp[] =
     "Kinds of drift (KIND/VIEW):\n"
@@ -64,33 +61,6 @@ View view_of(WhlistObject *list) {
         if (o->path) v[o->path].push_back({o->exectl_type, o->obj_type, o->extra2, o->hash ? o->hash : ""});
     lumek_whlist_objects_free(&list);
     return v;
-}
-
-// Whether some process owns the daemon's name, asked on a private connection so that the
-// library's own bus connection is left alone. The library's load cannot tell: without a bus
-// it gives an empty whitelist and success. @why says what is missing.
-bool daemon_reachable(std::string *why) {
-    lumek::GErrorHolder err;
-    lumek::GCharPtr address(g_dbus_address_get_for_bus_sync(G_BUS_TYPE_SYSTEM, nullptr, err.out()));
-    lumek::GObjectPtr<GDBusConnection> bus(
-        address ? g_dbus_connection_new_for_address_sync(
-                      address.get(),
-                      static_cast<GDBusConnectionFlags>(G_DBUS_CONNECTION_FLAGS_AUTHENTICATION_CLIENT |
-                                                        G_DBUS_CONNECTION_FLAGS_MESSAGE_BUS_CONNECTION),
-                      nullptr, nullptr, err.out())
-                : nullptr);
-    lumek::GVariantPtr reply(bus ? g_dbus_connection_call_sync(
-                                       bus.get(), "org.freedesktop.DBus", "/org/freedesktop/DBus",
-                                       "org.freedesktop.DBus", "NameHasOwner",
-                                       g_variant_new("(s)", lumek::daemon::kBusName), G_VARIANT_TYPE("(b)"),
-                                       G_DBUS_CALL_FLAGS_NONE, kBusTimeoutMs, nullptr, err.out())
-                                 : nullptr);
-    gboolean owned = FALSE;
-    if (reply) g_variant_get(reply.get(), "(b)", &owned);
-    if (bus) g_dbus_connection_close_sync(bus.get(), nullptr, nullptr);
-    if (owned) return true;
-    *why = err ? err.get()->message : std::string("no owner of ") + lumek::daemon::kBusName;
-    return false;
 }
 
 // The label the framework holds for @path: its number, "unknown" when the file has none, and
