@@ -70,6 +70,9 @@ int run(int argc, char **argv) {
         "Administer the lumek security framework: whitelist daemon calls, process "
         "snapshots, NIC speed limits, the netctl, ppro and pblk lists, the udeb list."};
     app.require_subcommand(1);
+    app.set_version_flag("--version", "lumekctl " LUMEKCTL_VERSION " (library " LUMEKCTL_SONAME ")");
+    // Subcommands inherit this: a global option such as --json works after them too.
+    app.fallthrough();
     lumekctl::Options opts;
     app.add_flag("--json", opts.json, "Print results as JSON");
 
