@@ -1,6 +1,7 @@
 // lumekctl: one file per family of subcommands; each adds its subcommands to the app.
 #pragma once
 
+#include <functional>
 #include <string>
 
 #include <CLI/CLI.hpp>
@@ -32,6 +33,10 @@ void fail(const std::string &what, const std::string &message);
 // Whether some process owns the whitelist daemon's name on the system bus. @why says what
 // is missing when not.
 bool daemon_reachable(std::string *why);
+
+// A daemon-backed command's callback: @run runs only when the daemon is reachable, since the
+// library answers an empty list or 0 without it. Otherwise it says so and exits 3.
+std::function<void()> needs_daemon(std::function<void()> run);
 
 // Prints a JSON document on standard output.
 void print_json(const nlohmann::json &doc);

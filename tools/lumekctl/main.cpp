@@ -53,6 +53,15 @@ bool daemon_reachable(std::string *why) {
     return false;
 }
 
+std::function<void()> needs_daemon(std::function<void()> run) {
+    return [run = std::move(run)] {
+        std::string why;
+        if (daemon_reachable(&why)) return run();
+        std::cerr << "lumekctl: " << kUnreachable << " (" << why << ")\n";
+        g_exit_status = kExitUnreachable;
+    };
+}
+
 void print_json(const nlohmann::json &doc) {
     std::cout << doc.dump(2) << '\n';
 }

@@ -117,9 +117,10 @@ void add_load(CLI::App &rtdb, const Options &opts) {
 }
 
 void add_writers(CLI::App &rtdb, const Options &opts) {
-    rtdb.add_subcommand("create", "Create the rtdb from the daemon's whole whitelist")->callback([&opts] {
-        if (!failed("rtdb create", lumek_memdb_whlist_create())) print_done(opts, "rtdb created");
-    });
+    rtdb.add_subcommand("create", "Create the rtdb from the daemon's whole whitelist")
+        ->callback(needs_daemon([&opts] {
+            if (!failed("rtdb create", lumek_memdb_whlist_create())) print_done(opts, "rtdb created");
+        }));
     rtdb.add_subcommand("delete", "Delete the rtdb")->callback([&opts] {
         if (!failed("rtdb delete", lumek_memdb_whlist_delete())) print_done(opts, "rtdb deleted");
     });

@@ -109,15 +109,16 @@ void add_list(CLI::App &app, const Options &opts) {
     auto *typ =
         cmd->add_option("--type", a->type, "Object type text: program, library, script, kmodule, other");
     cmd->add_flag("--sm", a->sm, "Ask the daemon's _sm list (not with --type)")->excludes(typ);
-    cmd->callback(
-        [&opts, a, sel, flt, typ] { run_list(opts, *a, sel->count() + flt->count() > 0, typ->count() > 0); });
+    cmd->callback(needs_daemon([&opts, a, sel, flt, typ] {
+        run_list(opts, *a, sel->count() + flt->count() > 0, typ->count() > 0);
+    }));
 
     auto c = std::make_shared<ListArgs>();
     auto *count = app.add_subcommand("count", "Count the entries of one object type");
     count->add_option("TYPE", c->type, "Object type text (\"\" for every type)")->required();
     count->add_option("--selector", c->selector, kSelectorHelp);
     count->add_option("--filter", c->filter, kFilterHelp);
-    count->callback([&opts, c] {
+    count->callback(needs_daemon([&opts, c] {
         int32_t n = lumek_whlist_get_count_by_obj_type(c->selector, c->type.c_str(), c->filter.c_str());
         // The count is 0 on failure too; only the reason left behind tells them apart (this
         // process has made no other call).
@@ -126,12 +127,12 @@ void add_list(CLI::App &app, const Options &opts) {
             fail("count", text);
         else
             print_value(opts, "count", n);
-    });
+    }));
 
     auto path = std::make_shared<std::string>();
     auto *show = app.add_subcommand("show", "Show the whitelist entry of one path");
     show->add_option("PATH", *path)->required();
-    show->callback([&opts, path] {
+    show->callback(needs_daemon([&opts, path] {
         WhlistObject e{};
         int32_t rc = lumek_whlist_load_by_path(path->c_str(), &e);
         if (failed("show", rc)) return;
@@ -142,11 +143,11 @@ void add_list(CLI::App &app, const Options &opts) {
         print_entries(opts, &e);
         free(e.path);
         free(e.hash);
-    });
+    }));
 
     auto *hash = app.add_subcommand("hash", "Print the daemon's hash of one path");
     hash->add_option("PATH", *path)->required();
-    hash->callback([&opts, path] {
+    hash->callback(needs_daemon([&opts, path] {
         char *h = lumek_whlist_get_hash_by_path(path->c_str());
         if (!h) {
             std::string text = last_error();
@@ -158,7 +159,7 @@ void add_list(CLI::App &app, const Options &opts) {
         else
             std::cout << (*h ? h : "(no hash)") << '\n';
         free(h);
-    });
+    }));
 }
 
 void add_transfer(CLI::App &app, const Options &opts) {
@@ -170,14 +171,14 @@ void add_transfer(CLI::App &app, const Options &opts) {
                                               : "Have the daemon export the whitelist to a file");
         cmd->add_option("FILE", *file, "File name, passed to the daemon")->required();
         cmd->add_option("--selector", *selector, kSelectorHelp);
-        cmd->callback([&opts, file, selector, import] {
+        cmd->callback(needs_daemon([&opts, file, selector, import] {
             int32_t rc = import ? lumek_whlist_import(*selector, file->c_str())
                                 : lumek_whlist_export(*selector, file->c_str());
             if (rc < 0)
                 failed(import ? "import" : "export", rc);
             else
                 print_value(opts, "entries", rc);
-        });
+        }));
     }
 }
 
@@ -189,7 +190,7 @@ void add_modules(CLI::App &app, const Options &opts) {
     auto *list = mod->add_subcommand("list", "List whitelisted modules");
     list->add_option("NAME", *name, "Only this module");
     list->add_flag("--sm", *sm, "Ask the daemon's _sm list");
-    list->callback([&opts, name, sm] {
+    list->callback(needs_daemon([&opts, name, sm] {
         KmodObject *mods = nullptr;
         int32_t rc = *sm ? lumek_kmod_whlist_load_sm(name->c_str(), &mods)
                          : lumek_kmod_whlist_load(name->c_str(), &mods);
@@ -208,7 +209,7 @@ void add_modules(CLI::App &app, const Options &opts) {
             }
         }
         lumek_kmod_whlist_objects_free(&mods);
-    });
+    }));
 
     auto state = std::make_shared<std::string>();
     auto *prot = mod->add_subcommand("protect", "Turn a module's removal protection on or off");
@@ -261,15 +262,15 @@ void add_switches(CLI::App &app, const Options &opts) {
     bg->require_subcommand(1);
     auto *set = bg->add_subcommand("set", "Set the text");
     set->add_option("TEXT", *text)->required();
-    set->callback([&opts, text] {
+    set->callback(needs_daemon([&opts, text] {
         int32_t rc = lumek_bgset_set(text->c_str());
         if (!failed("bgset set", rc)) print_value(opts, "result", rc);
-    });
+    }));
     auto *unset = bg->add_subcommand("unset", "Clear the text");
-    unset->callback([&opts] {
+    unset->callback(needs_daemon([&opts] {
         int32_t rc = lumek_bgset_unset();
         if (!failed("bgset unset", rc)) print_value(opts, "result", rc);
-    });
+    }));
 }
 
 }  // namespace
