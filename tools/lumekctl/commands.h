@@ -1,6 +1,8 @@
 // lumekctl: one file per family of subcommands; each adds its subcommands to the app.
 #pragma once
 
+#include <stdint.h>
+
 #include <functional>
 #include <string>
 
@@ -18,6 +20,31 @@ enum ExitStatus : int {
 };
 
 inline constexpr const char kUnreachable[] = "the whitelist daemon is not reachable on the system bus";
+
+// The object types and labels, by their numbers.
+inline constexpr const char *kTypeNames[] = {"program", "library", "script", "kmodule", "other", "link"};
+inline constexpr const char *kLabelNames[] = {"verified", "original", "vordsw", "trusted",
+                                              "unknown",  "parent",   "script"};
+
+inline const char *type_name(int32_t t) {
+    return t >= 0 && t < 6 ? kTypeNames[t] : "?";
+}
+inline const char *label_name(int32_t l) {
+    return l >= 0 && l < 7 ? kLabelNames[l] : "?";
+}
+inline std::vector<std::string> type_names() {
+    return {std::begin(kTypeNames), std::end(kTypeNames)};
+}
+inline std::vector<std::string> label_names() {
+    return {std::begin(kLabelNames), std::end(kLabelNames)};
+}
+
+// Refusals of option values, as usage errors: a whole number that fits int64_t, a label of
+// the table (at most 31 bytes, the records' room), an object type of the table
+// (or "" for every type when @or_empty).
+CLI::Validator whole_number();
+CLI::Validator label_text();
+CLI::Validator type_text(bool or_empty = false);
 
 struct Options {
     bool json = false;  // machine-readable output

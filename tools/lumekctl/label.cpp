@@ -216,8 +216,12 @@ void add_label_commands(CLI::App &app, const Options &opts) {
     auto *dir = app.add_subcommand("dir", "Label the files of a directory")->require_subcommand(1);
     for (const char *op : {"add", "update", "delete", "plan"}) {
         auto *c = with_kind(dir->add_subcommand(op, std::string(op) + " a directory's files"), a);
-        c->add_option("--type", a.type, "Only files of this type (program, library, script, kmodule, other)");
-        if (std::string(op) == "plan") c->add_option("--op", a.op, "add, delete or update");
+        c->add_option("--type", a.type,
+                      "Only files of this type (program, library, script, kmodule, other, link)")
+            ->check(type_text());
+        if (std::string(op) == "plan")
+            c->add_option("--op", a.op, "add, delete or update")
+                ->check(CLI::IsMember({"add", "delete", "update"}));
         if (std::string(op) == "add" || std::string(op) == "delete")
             c->add_flag("--sm", a.sm, "Use the sm store");
         c->add_option("dir", a.paths, "Directory")->required()->expected(1);
@@ -242,7 +246,7 @@ void add_label_commands(CLI::App &app, const Options &opts) {
 
     auto *deps = app.add_subcommand("deps", "A program's shared-library dependencies")->require_subcommand(1);
     auto *list = deps->add_subcommand("list", "The program (when unknown) and its unknown dependencies");
-    list->add_option("--label", a.label, "Label the records would carry");
+    list->add_option("--label", a.label, "Label the records would carry")->check(label_text());
     list->add_option("program", a.paths, "Program")->required()->expected(1);
     list->callback([&opts] {
         int32_t n = 0;

@@ -1,5 +1,7 @@
 // lumekctl: administration of the lumek security framework through liblumekwhlist.
+#include <errno.h>
 #include <stdio.h>
+#include <stdlib.h>
 
 #include <iostream>
 
@@ -60,6 +62,54 @@ std::function<void()> needs_daemon(std::function<void()> run) {
         std::cerr << "lumekctl: " << kUnreachable << " (" << why << ")\n";
         g_exit_status = kExitUnreachable;
     };
+}
+
+namespace {
+constexpr size_t kLabelMax = 31;  // a record's label room, less its terminator
+
+std::string one_of(const std::vector<std::string> &names) {
+    std::string out;
+    for (const auto &n : names) out += (out.empty() ? "" : ", ") + n;
+    return out;
+}
+}  // namespace
+
+CLI::Validator whole_number() {
+    return CLI::Validator(
+        [](std::string &text) -> std::string {
+            // CLI11 would saturate a 64-bit number that does not fit.
+            errno = 0;
+            char *end = nullptr;
+            strtoll(text.c_str(), &end, 0);
+            if (text.empty() || *end || errno == ERANGE)
+                return "'" + text +
+                       "' is not a whole number from -9223372036854775808 to 9223372036854775807";
+            return "";
+        },
+        "INT64");
+}
+
+CLI::Validator label_text() {
+    return CLI::Validator(
+        [](std::string &text) -> std::string {
+            if (text.size() > kLabelMax)
+                return "label '" + text + "' is longer than " + std::to_string(kLabelMax) + " bytes";
+            for (const auto &n : label_names())
+                if (text == n) return "";
+            return "no label '" + text + "'; labels: " + one_of(label_names());
+        },
+        "LABEL");
+}
+
+CLI::Validator type_text(bool or_empty) {
+    return CLI::Validator(
+        [or_empty](std::string &text) -> std::string {
+            if (or_empty && text.empty()) return "";
+            for (const auto &n : type_names())
+                if (text == n) return "";
+            return "no object type '" + text + "'; types: " + one_of(type_names());
+        },
+        "TYPE");
 }
 
 void print_json(const nlohmann::json &doc) {

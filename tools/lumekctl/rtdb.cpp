@@ -77,9 +77,11 @@ void add_load(CLI::App &rtdb, const Options &opts) {
     auto *load = rtdb.add_subcommand("load", "List label records matching every given filter");
     auto *p = load->add_option("--path", f->path, "Exact path");
     auto *t =
-        load->add_option("--type", f->type, "Object type: program, library, script, kmodule, other, link");
+        load->add_option("--type", f->type, "Object type: program, library, script, kmodule, other, link")
+            ->check(type_text());
     auto *l =
-        load->add_option("--label", f->label, "Label: verified, original, vordsw, trusted, unknown, ...");
+        load->add_option("--label", f->label, "Label: verified, original, vordsw, trusted, unknown, ...")
+            ->check(label_text());
     auto *h = load->add_option("--hash", f->hash, "Exact hash");
     load->add_option("--status", f->status, "Status (-1: any)");
     load->add_flag("--daemon", f->daemon, "Ask the whitelist daemon instead of reading the rtdb");

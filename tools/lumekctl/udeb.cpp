@@ -54,8 +54,8 @@ void add_udeb_commands(CLI::App &app, const Options &opts) {
     for (const char *op : {"add", "del"}) {
         auto *sub = cmd->add_subcommand(
             op, std::string(op == std::string("add") ? "Add" : "Remove") + " an entry (UID, VALUE)");
-        sub->add_option("UID", a->first)->required();
-        sub->add_option("VALUE", a->second)->required();
+        sub->add_option("UID", a->first)->required()->check(whole_number());
+        sub->add_option("VALUE", a->second)->required()->check(whole_number());
         bool add = op == std::string("add");
         sub->callback([&opts, a, add] {
             void *f = as_value(a->first), *s = as_value(a->second);
@@ -77,7 +77,7 @@ void add_udeb_commands(CLI::App &app, const Options &opts) {
                a->sm ? lumek_udeblist_get_root_distinguish_sm() : lumek_udeblist_get_root_distinguish());
     });
     auto *list = cmd->add_subcommand("list", "Print the entries of UID (as pointer-sized values)");
-    list->add_option("UID", a->first)->required();
+    list->add_option("UID", a->first)->required()->check(whole_number());
     list->callback([&opts, a] {
         int count = 0;
         void *f = as_value(a->first);

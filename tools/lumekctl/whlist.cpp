@@ -107,7 +107,8 @@ void add_list(CLI::App &app, const Options &opts) {
     auto *sel = cmd->add_option("--selector", a->selector, kSelectorHelp);
     auto *flt = cmd->add_option("--filter", a->filter, kFilterHelp);
     auto *typ =
-        cmd->add_option("--type", a->type, "Object type text: program, library, script, kmodule, other");
+        cmd->add_option("--type", a->type, "Object type: program, library, script, kmodule, other, link")
+            ->check(type_text());
     cmd->add_flag("--sm", a->sm, "Ask the daemon's _sm list (not with --type)")->excludes(typ);
     cmd->callback(needs_daemon([&opts, a, sel, flt, typ] {
         run_list(opts, *a, sel->count() + flt->count() > 0, typ->count() > 0);
@@ -115,7 +116,9 @@ void add_list(CLI::App &app, const Options &opts) {
 
     auto c = std::make_shared<ListArgs>();
     auto *count = app.add_subcommand("count", "Count the entries of one object type");
-    count->add_option("TYPE", c->type, "Object type text (\"\" for every type)")->required();
+    count->add_option("TYPE", c->type, "Object type (\"\" for every type)")
+        ->required()
+        ->check(type_text(true));
     count->add_option("--selector", c->selector, kSelectorHelp);
     count->add_option("--filter", c->filter, kFilterHelp);
     count->callback(needs_daemon([&opts, c] {
