@@ -45,14 +45,31 @@ std::string type_name(int t) {
     return t >= 0 && t <= 5 ? kTypes[t] : "unclassified";
 }
 
-// The library's result: a line, or the failure with the last-error text.
-void report(const Options &opts, const std::string &what, int rc) {
+// The exectl label the framework holds for @path; "" when none or when it cannot be read.
+std::string held_label(const std::string &path) {
+    LumekLabelReason why{};
+    if (lumek_whlist_label_explain(LUMEK_KIND_EXECTL, LUMEK_OP_ADD, path.c_str(), &why) != 0) return "";
+    return why.current;
+}
+
+// The library's result: a line, or the failure with the last-error text. @unchanged names the
+// files an add left as they were; "done" is said only when some other file was sent.
+void report(const Options &opts, const std::string &what, int rc,
+            const std::vector<std::pair<std::string, std::string>> &unchanged = {}, size_t files = 1) {
     if (opts.json) {
         nlohmann::json doc = {{"operation", what}, {"result", rc}};
+        if (!unchanged.empty()) {
+            doc["unchanged"] = nlohmann::json::array();
+            for (const auto &[path, label] : unchanged)
+                doc["unchanged"].push_back({{"path", path}, {"label", label}});
+        }
         if (rc < 0) doc["message"] = lumek_whlist_last_err();
         print_json(doc);
     } else if (rc >= 0) {
-        std::cout << what << ": done (" << rc << ")\n";
+        for (const auto &[path, label] : unchanged)
+            std::cout << "unchanged: " << path << " keeps '" << label
+                      << "' (a program is labelled only while 'unknown')\n";
+        if (unchanged.size() < files) std::cout << what << ": done (" << rc << ")\n";
     }
     if (rc < 0) {
         std::string msg = lumek_whlist_last_err();
@@ -178,7 +195,16 @@ void add_label_commands(CLI::App &app, const Options &opts) {
         c->add_option("paths", a.paths, "Files")->required();
         c->callback([&opts, op] {
             bool progress = a.paths.size() > kProgressBatch && !opts.json && isatty(STDERR_FILENO);
-            report(opts, std::string("label ") + op, label_paths(op, a, progress));
+            // An add leaves a labelled program as it is: read the labels before and after to say so.
+            bool watch = std::string(op) == "add" && a.kind == "exectl";
+            std::vector<std::string> before;
+            for (size_t i = 0; watch && i < a.paths.size(); ++i) before.push_back(held_label(a.paths[i]));
+            int rc = label_paths(op, a, progress);
+            std::vector<std::pair<std::string, std::string>> unchanged;
+            for (size_t i = 0; watch && rc >= 0 && i < a.paths.size(); ++i)
+                if (!before[i].empty() && before[i] != "unknown" && held_label(a.paths[i]) == before[i])
+                    unchanged.emplace_back(a.paths[i], before[i]);
+            report(opts, std::string("label ") + op, rc, unchanged, a.paths.size());
         });
     }
     auto *ex = with_kind(label->add_subcommand("explain", "Why a file gets its label"), a);

@@ -2,6 +2,7 @@
 // and empty them.
 #include <stdlib.h>
 
+#include <functional>
 #include <iomanip>
 #include <iostream>
 #include <map>
@@ -66,6 +67,27 @@ std::vector<std::string> take(char **texts, int count) {
     }
     free(texts);
     return out;
+}
+
+// Reads a list through @get, which sets the count it is given.
+template <typename Get>
+std::vector<std::string> read_list(Get get) {
+    int n = 0;
+    char **texts = get(&n);
+    return take(texts, n);
+}
+
+// A removal: a list read the same before and after it removed nothing, which is said as such
+// and is no failure (the library answers 0 either way).
+void report_del(const Options &opts, const std::string &list, const std::string &what,
+                const std::function<std::vector<std::string>()> &read, const std::function<int()> &del) {
+    std::vector<std::string> before = read();
+    int result = del();
+    if (result != 0 || read() != before) return report(opts, list, "del", what, result);
+    if (opts.json)
+        print_json({{"list", list}, {"op", "del"}, {"target", what}, {"result", 0}, {"removed", false}});
+    else
+        std::cout << list << ": del " << what << ": not listed\n";
 }
 
 struct Row {
@@ -167,9 +189,15 @@ void add_netctl(CLI::App &app, const Options &opts) {
     del->add_option("--mode", a->mode, "Mode 1 or 2 (default 1)")->check(CLI::Range(1, 2));
     del->callback([&opts, a] {
         apply_uid(*a);
-        int r = a->pkg ? vorda_netctl_pkg_list_del(a->mode, a->target.c_str())
-                       : vorda_netctl_list_del(a->mode, a->target.c_str());
-        report(opts, a->pkg ? "netctl-pkg" : "netctl", "del", a->target, r);
+        auto read = [a] {
+            return read_list([a](int *n) {
+                return a->pkg ? vorda_netctl_pkg_list_get(a->mode, n) : vorda_netctl_list_get(a->mode, n);
+            });
+        };
+        report_del(opts, a->pkg ? "netctl-pkg" : "netctl", a->target, read, [a] {
+            return a->pkg ? vorda_netctl_pkg_list_del(a->mode, a->target.c_str())
+                          : vorda_netctl_list_del(a->mode, a->target.c_str());
+        });
     });
     auto *list = cmd->add_subcommand("list", "Print a user's list (both modes unless one is chosen)");
     common(list, false);
@@ -200,8 +228,11 @@ void add_ppro(CLI::App &app, const Options &opts) {
     });
     auto *del = cmd->add_subcommand("del", "Release a program from protection");
     del->add_option("PATH", a->target)->required();
-    del->callback(
-        [&opts, a] { report(opts, "ppro", "del", a->target, vorda_ppro_list_del(a->target.c_str())); });
+    del->callback([&opts, a] {
+        report_del(
+            opts, "ppro", a->target, [] { return read_list(vorda_ppro_list_get); },
+            [a] { return vorda_ppro_list_del(a->target.c_str()); });
+    });
     cmd->add_subcommand("list", "Print every protected path")->callback([&opts] {
         int n = 0;
         char **texts = vorda_ppro_list_get(&n);
@@ -222,8 +253,11 @@ void add_pblk(CLI::App &app, const Options &opts) {
         [&opts, a] { report(opts, "pblk", "add", a->target, vorda_pblk_list_add(a->target.c_str())); });
     auto *del = cmd->add_subcommand("del", "Take a path off the list");
     del->add_option("PATH", a->target)->required();
-    del->callback(
-        [&opts, a] { report(opts, "pblk", "del", a->target, vorda_pblk_list_del(a->target.c_str())); });
+    del->callback([&opts, a] {
+        report_del(
+            opts, "pblk", a->target, [] { return read_list(vorda_pblk_list_get); },
+            [a] { return vorda_pblk_list_del(a->target.c_str()); });
+    });
     cmd->add_subcommand("list", "Print every listed path")->callback([&opts] {
         int n = 0;
         char **texts = vorda_pblk_list_get(&n);
