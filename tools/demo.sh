@@ -9,6 +9,7 @@ step() { printf '\n\033[1m$ %s\033[0m\n' "$*"; "$@"; echo "(exit status $?)"; }
 echo "Inside lumek-sandbox: private system bus $DBUS_SYSTEM_BUS_ADDRESS"
 echo "stand-in state in $LUMEK_STANDIN_DIR"
 
+step "$ctl" --version
 step "$ctl" call lumek_whlist_load_all
 step "$ctl" call lumek_whlist_get_count_by_obj_type "(0, 'program', '')"
 step "$ctl" --json call lumek_kmod_whlist_load "('',)"
@@ -35,6 +36,11 @@ step "$ctl" module list
 step "$ctl" bgset set night
 step "$standin" text bgset
 step "$ctl" show /no/such/file
+# A program keeps the label it has (it is labelled only while "unknown"), and lumekctl says so.
+step "$ctl" label add /usr/bin/ls
+# Exit statuses: 2 for a bad option value, 3 when no daemon owns its name on the system bus.
+step "$ctl" list --type nosuchtype
+step "$bin/lumek-sandbox" --no-daemon -- "$ctl" list
 
 # A snapshot in a private pid namespace, so it shows only a few processes of its own.
 pswork=$(mktemp /tmp/lumek-demo-ps.XXXXXX)
@@ -89,6 +95,7 @@ step "$ctl" pblk on
 step "$ctl" pblk add /opt/blocked/tool
 step "$ctl" pblk add /opt/blocked/tool
 step "$ctl" pblk list
+step "$ctl" pblk del /opt/blocked/tool
 step "$ctl" pblk del /opt/blocked/tool
 step "$ctl" pblk status
 step "$standin" kernel
