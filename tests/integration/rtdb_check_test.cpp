@@ -159,6 +159,10 @@ TEST(Lumekctl, ExitStatusesAndWhatIsSaid) {
               0,
               "unchanged: /usr/bin/ls keeps 'trusted' (a program is labelled only while 'unknown')"},
              {{"label", "add", "/usr/bin/true"}, 0, "label add: done"},
+             {{"rtdb", "create"}, 0, "rtdb created"},
+             {{"rtdb", "status", "/nonexistent/f", "1"}, 1, "/nonexistent/f: not recorded, nothing changed"},
+             {{"framework", "status", "--set", "0"}, 0, ""},
+             {{"udeb", "list", "1000"}, 1, "lumek is disabled"},
          }) {
         auto r = lumekctl(c.args, c.wrapper, c.bus);
         EXPECT_EQ(r.status, c.status) << c.args[0] << " " << c.args.back() << ": " << r.out << r.err;

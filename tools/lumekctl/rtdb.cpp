@@ -169,8 +169,17 @@ void add_writers(CLI::App &rtdb, const Options &opts) {
     st->add_option("PATH", *path)->required();
     st->add_option("N", *status)->required();
     st->callback([&opts, path, status] {
-        if (!failed("rtdb status", lumek_memdb_whlist_exectl_update_status(path->c_str(), *status)))
+        if (failed("rtdb status", lumek_memdb_whlist_exectl_update_status(path->c_str(), *status))) return;
+        // The library succeeds without a change when there is nothing to record: say so.
+        WhlistObject *list = nullptr;
+        int32_t rc = lumek_memdb_whlist_exectl_load(path->c_str(), nullptr, nullptr, nullptr, -1, &list);
+        bool recorded = rc == 0 && list;
+        lumek_whlist_objects_free(&list);
+        if (recorded)
             print_done(opts, "status set");
+        else
+            fail("rtdb status",
+                 *path + ": not recorded, nothing changed (the file is missing, unlabelled or 'unknown')");
     });
 
     auto *sync = rtdb.add_subcommand("sync", "The last synchronisation time");

@@ -83,6 +83,9 @@ void add_udeb_commands(CLI::App &app, const Options &opts) {
         void *f = as_value(a->first);
         auto *values = static_cast<intptr_t *>(a->sm ? lumek_udeblist_read_all_node_with_uid_sm(f, &count)
                                                      : lumek_udeblist_read_all_node_with_uid(f, &count));
+        // The list is let through only while the framework is enabled: never show that as empty.
+        if (!values && lumek_whlist_getstatus() == 0)
+            return fail("udeb list", "lumek is disabled; the udeb list is read only while it is enabled");
         nlohmann::json entries = nlohmann::json::array();
         for (int i = 0; values && i < count; ++i) entries.push_back(values[i]);
         free(values);
