@@ -159,6 +159,8 @@ TEST(Lumekctl, ExitStatusesAndWhatIsSaid) {
               0,
               "unchanged: /usr/bin/ls keeps 'trusted' (a program is labelled only while 'unknown')"},
              {{"label", "add", "/usr/bin/true"}, 0, "label add: done"},
+             {{"package", "add", "debian-archive-keyring"}, 0, "debian-archive-keyring: nothing to label ("},
+             {{"package", "add", "no-such-package"}, 1, "get lumek mark list failed"},
              {{"rtdb", "create"}, 0, "rtdb created"},
              {{"rtdb", "status", "/nonexistent/f", "1"}, 1, "/nonexistent/f: not recorded, nothing changed"},
              {{"framework", "status", "--set", "0"}, 0, ""},

@@ -78,6 +78,36 @@ void report(const Options &opts, const std::string &what, int rc,
     }
 }
 
+// A package that is listed but has no program, library, script or module gives no records,
+// which the library reports as a failure: for the administrator there is simply nothing to
+// do. Says so, with the skips summed up by reason, and returns true; false when the package
+// could not be listed at all.
+bool nothing_to_label(const Options &opts, const std::string &op, const std::string &package) {
+    LumekPlanItem *items = nullptr;
+    int32_t n = 0;
+    if (lumek_whlist_plan_by_package(kOps.at(op), package.c_str(), &items, &n) !=
+            LUMEK_WHLIST_ERR_EXTRACT_LIST ||
+        n == 0) {
+        free(items);
+        return false;
+    }
+    std::map<std::string, int> by_reason;
+    for (int32_t i = 0; i < n; ++i) ++by_reason[kSkips[items[i].skip]];
+    free(items);
+    if (opts.json) {
+        print_json({{"operation", "package " + op + " " + package}, {"result", 0}, {"skipped", by_reason}});
+        return true;
+    }
+    std::cout << package << ": nothing to label (" << n << " paths skipped:";
+    const char *sep = " ";
+    for (const auto &[reason, count] : by_reason) {
+        std::cout << sep << count << " " << reason;
+        sep = ", ";
+    }
+    std::cout << ")\n";
+    return true;
+}
+
 struct LabelArgs {
     std::string kind = "exectl";
     std::string type;
@@ -225,6 +255,7 @@ void add_label_commands(CLI::App &app, const Options &opts) {
             int rc = o == "add"      ? lumek_whlist_add_by_package(p)
                      : o == "update" ? lumek_whlist_update_by_package(p)
                                      : lumek_whlist_delete_by_package(p);
+            if (rc == LUMEK_WHLIST_ERR_EXTRACT_LIST && nothing_to_label(opts, o, a.paths[0])) return;
             report(opts, "package " + o + " " + a.paths[0], rc);
         });
     }
