@@ -20,7 +20,6 @@ const std::map<std::string, int> kKinds = {
     {"exectl", LUMEK_KIND_EXECTL}, {"protect", LUMEK_KIND_PROTECT}, {"kmod", LUMEK_KIND_KMOD}};
 const std::map<std::string, int> kOps = {
     {"add", LUMEK_OP_ADD}, {"delete", LUMEK_OP_DELETE}, {"update", LUMEK_OP_UPDATE}};
-const char *const kTypes[] = {"program", "library", "script", "kmodule", "other", "link"};
 const char *const kSkips[] = {"sent",
                               "path contains /tmp/",
                               "missing",
@@ -41,8 +40,9 @@ const char *const kRules[] = {"",
                               "named by no data list"};
 constexpr size_t kProgressBatch = 256;  // files per call when progress is shown
 
-std::string type_name(int t) {
-    return t >= 0 && t <= 5 ? kTypes[t] : "unclassified";
+// A probed file type; a failed probe is "unclassified".
+std::string probed_type(int t) {
+    return t >= 0 && t <= 5 ? kTypeNames[t] : "unclassified";
 }
 
 // The exectl label the framework holds for @path; "" when none or when it cannot be read.
@@ -160,7 +160,7 @@ void explain(const Options &opts, const LabelArgs &a) {
             {"label", why.label[0] ? nlohmann::json(why.label) : nlohmann::json()},
             {"rule", why.rule},
             {"reason", reason},
-            {"file_type", type_name(why.file_type)},
+            {"file_type", probed_type(why.file_type)},
             {"skipped_extension", why.skipped_extension == 1},
             {"current_label", why.current[0] ? nlohmann::json(why.current) : nlohmann::json()},
             {"current_state", why.current_state}};
@@ -176,7 +176,7 @@ void explain(const Options &opts, const LabelArgs &a) {
     if (why.list_file)
         std::cout << ": " << why.list_file << " line " << why.line << " \"" << why.matched << "\""
                   << (why.by_real_path ? " (through its real path)" : "");
-    std::cout << "\n  file type: " << type_name(why.file_type)
+    std::cout << "\n  file type: " << probed_type(why.file_type)
               << "\n  now:       " << (why.current[0] ? why.current : "(no exectl label)")
               << (why.skipped_extension ? "\n  package hooks skip it by its extension" : "") << "\n";
 }
@@ -188,7 +188,7 @@ void print_plan(const Options &opts, const std::string &target, int rc, LumekPla
             const LumekPlanItem &it = items[i];
             if (it.skip == LUMEK_PLAN_SENT)
                 sent.push_back(
-                    {{"path", it.path}, {"label", it.label}, {"file_type", type_name(it.file_type)}});
+                    {{"path", it.path}, {"label", it.label}, {"file_type", probed_type(it.file_type)}});
             else
                 skipped.push_back({{"path", it.path}, {"reason", kSkips[it.skip]}});
         }
@@ -197,7 +197,7 @@ void print_plan(const Options &opts, const std::string &target, int rc, LumekPla
         for (int i = 0; i < n; ++i) {
             const LumekPlanItem &it = items[i];
             if (it.skip == LUMEK_PLAN_SENT)
-                std::cout << "send  " << it.label << "\t" << type_name(it.file_type) << "\t" << it.path
+                std::cout << "send  " << it.label << "\t" << probed_type(it.file_type) << "\t" << it.path
                           << "\n";
             else
                 std::cout << "skip  " << kSkips[it.skip] << ": " << std::string(it.path).substr(0, 200)

@@ -15,18 +15,11 @@ namespace lumekctl {
 
 namespace {
 
-const char *const kTypes[] = {"program", "library", "script", "kmodule", "other", "link"};
-const char *const kLabels[] = {"verified", "original", "vordsw", "trusted", "unknown", "parent", "script"};
-
 constexpr const char kSelectorHelp[] =
     "Selector, passed to the daemon; the reference daemon reads 0 as labelled non-modules, 1 as "
     "protected entries, 2 as labelled modules and any other value as every entry";
 constexpr const char kFilterHelp[] =
     "Filter text, passed to the daemon (the reference daemon: a path prefix)";
-
-const char *name_of(const char *const *table, int n, int i) {
-    return i >= 0 && i < n ? table[i] : "?";
-}
 
 // The library's reason for the last failure, without its trailing newline.
 std::string last_error() {
@@ -46,8 +39,8 @@ bool failed(const std::string &what, int32_t rc) {
 nlohmann::json entry_json(const WhlistObject &e) {
     return {{"path", e.path ? e.path : ""},
             {"hash", e.hash ? e.hash : ""},
-            {"type", name_of(kTypes, 6, e.obj_type)},
-            {"label", name_of(kLabels, 7, e.exectl_type)},
+            {"type", type_name(e.obj_type)},
+            {"label", label_name(e.exectl_type)},
             {"writable", e.writable},
             {"extra1", e.extra1},
             {"status", e.extra2}};
