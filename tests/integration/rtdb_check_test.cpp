@@ -1,6 +1,5 @@
 // `lumekctl rtdb check` finds each kind of drift between the rtdb, the daemon's whitelist,
-// the framework's labels and the files, and says so in its exit status; lumekctl's exit
-// statuses and messages elsewhere.
+// the framework's labels and the files, and says so in its exit status.
 #include <stdlib.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -16,39 +15,13 @@
 #include <nlohmann/json.hpp>
 
 #include "daemon_control.h"
+#include "lumekctl_run.h"
 #include "standin_control.h"
 
 namespace {
 
-struct Run {
-    int status = -1;
-    std::string out, err;
-};
-
-// lumekctl with @args, run by @wrapper when given, on the system bus @bus when given.
-Run lumekctl(std::vector<std::string> args, std::vector<std::string> wrapper = {},
-             const char *bus = nullptr) {
-    args.insert(args.begin(), LUMEK_BIN_DIR "/lumekctl");
-    args.insert(args.begin(), wrapper.begin(), wrapper.end());
-    std::vector<char *> argv;
-    for (auto &a : args) argv.push_back(&a[0]);
-    argv.push_back(nullptr);
-    gchar **env = g_get_environ();
-    if (bus) env = g_environ_setenv(env, "DBUS_SYSTEM_BUS_ADDRESS", bus, TRUE);
-    gchar *out = nullptr, *err = nullptr;
-    gint wait = 0;
-    Run r;
-    if (g_spawn_sync(nullptr, argv.data(), env, G_SPAWN_DEFAULT, nullptr, nullptr, &out, &err, &wait,
-                     nullptr)) {
-        r.status = WIFEXITED(wait) ? WEXITSTATUS(wait) : -1;
-        r.out = out ? out : "";
-        r.err = err ? err : "";
-    }
-    g_free(out);
-    g_free(err);
-    g_strfreev(env);
-    return r;
-}
+using lumek_test::lumekctl;
+using lumek_test::Run;
 
 // Each difference as "kind/view/name", the name relative to @dir.
 std::set<std::string> drift(const std::string &dir, int *status) {
@@ -123,53 +96,6 @@ TEST(RtdbCheck, EachKindOfDriftIsReported) {
     EXPECT_EQ(drift(dir, &status), (std::set<std::string>{"duplicate/rtdb/b", "duplicate/daemon/b"}));
     EXPECT_EQ(status, 1);
     std::filesystem::remove_all(dir);
-}
-
-// Each command line: its exit status and a fragment of what it prints; rows run in order.
-TEST(Lumekctl, ExitStatusesAndWhatIsSaid) {
-    if (!getenv("LUMEK_SANDBOX")) GTEST_SKIP() << "*** SKIPPED: needs lumek-sandbox ***";
-    lumek_test::daemon_control_unref("Reset", nullptr);
-    lumek_standin_reset();
-    lumek_standin_set_label("/usr/bin/ls", "trusted");
-    const std::vector<std::string> no_daemon{LUMEK_BIN_DIR "/lumek-sandbox", "--no-daemon", "--"};
-    const char *gone = "the whitelist daemon is not reachable on the system bus";
-    struct Case {
-        std::vector<std::string> args;
-        int status;
-        const char *said;
-        std::vector<std::string> wrapper = {};
-        const char *bus = nullptr;
-    };
-    for (const Case &c : std::vector<Case>{
-             {{"--version"}, 0, "0.1.0 (library liblumekwhlist.so.0)"},
-             {{"list"}, 3, gone, no_daemon},
-             {{"count", "program"}, 3, gone, {}, "unix:path=/nonexistent"},
-             {{"export", "/tmp/x"}, 3, gone, no_daemon},
-             {{"list", "--selector", "x"}, 2, "Could not convert"},
-             {{"dir", "plan", "--op", "bogus", "/tmp"}, 2, "--op: bogus not in"},
-             {{"udeb", "add", "1000", "99999999999999999999"}, 2, "is not a whole number"},
-             {{"deps", "list", "--label", std::string(32, 'v'), "/usr/bin/ls"}, 2, "longer than 31 bytes"},
-             {{"list", "--type", "nosuchtype"}, 2, "no object type 'nosuchtype'"},
-             {{"count", "program", "--json"}, 0, "\"count\""},
-             {{"pblk", "add", "/opt/p"}, 0, "done"},
-             {{"pblk", "del", "/opt/p"}, 0, "pblk: del /opt/p: done"},
-             {{"pblk", "del", "/opt/p", "--json"}, 0, "\"removed\": false"},
-             {{"netctl", "del", "--pkg", "nosuch"}, 0, "netctl-pkg: del nosuch: not listed"},
-             {{"label", "add", "/usr/bin/ls"},
-              0,
-              "unchanged: /usr/bin/ls keeps 'trusted' (a program is labelled only while 'unknown')"},
-             {{"label", "add", "/usr/bin/true"}, 0, "label add: done"},
-             {{"package", "add", "debian-archive-keyring"}, 0, "debian-archive-keyring: nothing to label ("},
-             {{"package", "add", "no-such-package"}, 1, "get lumek mark list failed"},
-             {{"rtdb", "create"}, 0, "rtdb created"},
-             {{"rtdb", "status", "/nonexistent/f", "1"}, 1, "/nonexistent/f: not recorded, nothing changed"},
-             {{"framework", "status", "--set", "0"}, 0, ""},
-             {{"udeb", "list", "1000"}, 1, "lumek is disabled"},
-         }) {
-        auto r = lumekctl(c.args, c.wrapper, c.bus);
-        EXPECT_EQ(r.status, c.status) << c.args[0] << " " << c.args.back() << ": " << r.out << r.err;
-        EXPECT_NE((r.out + r.err).find(c.said), std::string::npos) << c.args[0] << ": " << r.out << r.err;
-    }
 }
 
 }  // namespace
