@@ -9,6 +9,8 @@
 #include <CLI/CLI.hpp>
 #include <nlohmann/json.hpp>
 
+#include "output.h"
+
 namespace lumekctl {
 
 // What lumekctl exits with; the top-level help lists them.
@@ -47,14 +49,15 @@ CLI::Validator label_text();
 CLI::Validator type_text(bool or_empty = false);
 
 struct Options {
-    bool json = false;  // machine-readable output
+    bool json = false;     // machine-readable output
+    bool verbose = false;  // every item, not only a summary
 };
 
 // The status lumekctl exits with; subcommand callbacks set it.
 void set_exit_status(int status);
 int exit_status();
 
-// Prints "lumekctl: WHAT: MESSAGE" on standard error and sets a failing exit status.
+// Prints "lumekctl: WHAT: MESSAGE" (escaped) on standard error and sets a failing exit status.
 void fail(const std::string &what, const std::string &message);
 
 // Whether some process owns the whitelist daemon's name on the system bus. @why says what
@@ -65,7 +68,7 @@ bool daemon_reachable(std::string *why);
 // library answers an empty list or 0 without it. Otherwise it says so and exits 3.
 std::function<void()> needs_daemon(std::function<void()> run);
 
-// Prints a JSON document on standard output.
+// Prints a JSON document on standard output, every byte of its texts kept (see lossless).
 void print_json(const nlohmann::json &doc);
 
 void add_call_commands(CLI::App &app, const Options &opts);
@@ -78,5 +81,7 @@ void add_kid_commands(CLI::App &app, const Options &opts);
 void add_rtdb_commands(CLI::App &app, const Options &opts);   // rtdb, and its drift check
 void add_label_commands(CLI::App &app, const Options &opts);  // label, package, dir, deps
 void add_dpkg_hook_commands(CLI::App &app, const Options &opts);
+// lumekctl completion bash: a completion script read off the command tree @root.
+void add_completion_commands(CLI::App &app);
 
 }  // namespace lumekctl

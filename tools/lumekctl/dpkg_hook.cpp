@@ -2,6 +2,8 @@
 // unpacked. The files are labelled in batches (keeping the rtdb's special labels) and, with
 // --protect, the package's programs, libraries and modules protected when the read-only
 // package list names it.
+#include <unistd.h>
+
 #include <iostream>
 #include <string>
 #include <vector>
@@ -29,14 +31,15 @@ std::vector<std::string> read_paths(std::istream &in) {
     return out;
 }
 
-std::string last_error() {
-    std::string msg = lumek_whlist_last_err();
-    while (!msg.empty() && msg.back() == '\n') msg.pop_back();
-    return msg;
-}
-
 void run_hook(const Options &opts, HookArgs &a) {
-    if (a.paths.empty() || (a.paths.size() == 1 && a.paths[0] == "-")) a.paths = read_paths(std::cin);
+    if (a.paths.empty() || (a.paths.size() == 1 && a.paths[0] == "-")) {
+        // Typed at a terminal with no paths, the hook would seem to hang: say what it waits for.
+        if (isatty(STDIN_FILENO))
+            std::cerr << "lumekctl dpkg-hook: reading paths from standard input, one per line "
+                         "(end with Ctrl-D)\n";
+        a.paths = read_paths(std::cin);
+    }
+    for (auto &p : a.paths) p = absolute(p);
     nlohmann::json doc = {{"files", a.paths.size()}, {"labelled", 0}};
     long labelled = 0, protected_files = 0;
     for (size_t i = 0; i < a.paths.size(); i += kBatch) {

@@ -4,11 +4,12 @@
 #include <stdlib.h>
 
 #include <functional>
-#include <iomanip>
 #include <iostream>
 #include <map>
 #include <string>
 #include <vector>
+
+#include <glib.h>
 
 #include "commands.h"
 #include "lumekwhlist.h"
@@ -31,15 +32,28 @@ void report(const Options &opts, const std::string &op, const std::string &targe
         nlohmann::json doc = {{"kid", op}, {"target", target}, {"result", result}};
         print_json(doc);
     } else if (result == 0) {
-        std::cout << "kid " << op << " " << target << ": done\n";
+        std::cout << "kid " << op << " " << escaped(target) << ": done\n";
     }
     if (result != 0) {
         auto it = kKidResults.find(result);
         if (refusal && result == -1007)
             return fail("kid " + op, std::string(refusal) + " (result " + std::to_string(result) + ")");
-        fail("kid " + op, (it != kKidResults.end() ? it->second : "the framework refused") + " (result " +
-                              std::to_string(result) + ")");
+        std::string meaning = it != kKidResults.end() ? it->second : code_meaning(result);
+        fail("kid " + op, (meaning.empty() ? "the framework refused; " + std::string(kSeeLog) : meaning) +
+                              " (result " + std::to_string(result) + ")");
     }
+}
+
+// Whether dpkg lists files of @package, as the framework reads them for an improvement.
+bool installed_package(const std::string &package) {
+    const gchar *argv[] = {"/usr/bin/dpkg-query", "-L", "--", package.c_str(), nullptr};
+    gchar *out = nullptr;
+    gint status = 1;
+    bool ok = g_spawn_sync(nullptr, const_cast<gchar **>(argv), nullptr, G_SPAWN_STDERR_TO_DEV_NULL, nullptr,
+                           nullptr, &out, nullptr, &status, nullptr) &&
+              g_spawn_check_wait_status(status, nullptr) && out && *out;
+    g_free(out);
+    return ok;
 }
 
 uint32_t subject_type(bool file) {
@@ -56,16 +70,14 @@ void print_policies(const Options &opts, KidPolicyEntry *items, uint32_t n) {
                             {"perm", items[i].perm}});
         print_json({{"policies", rows}});
     } else {
-        std::cout << std::left << std::setw(6) << "TYPE" << std::setw(10) << "PERM" << std::setw(32)
-                  << "SUBJECT"
-                  << "OBJECT\n";
+        Table table({{"TYPE"}, {"PERM"}, {"SUBJECT"}, {"OBJECT", 0}});
         for (uint32_t i = 0; i < n; ++i) {
             char perm[16];
             snprintf(perm, sizeof perm, "%.8x", items[i].perm);
-            std::cout << std::left << std::setw(6)
-                      << (items[i].sub_type == LUMEK_KID_SUBJECT_APP ? "app" : "file") << std::setw(10)
-                      << perm << std::setw(32) << items[i].subject << items[i].object << '\n';
+            table.add({items[i].sub_type == LUMEK_KID_SUBJECT_APP ? "app" : "file", perm, items[i].subject,
+                       items[i].object});
         }
+        table.print(std::cout);
         std::cout << "(" << n << (n == 1 ? " policy" : " policies") << ")\n";
     }
     free(items);
@@ -94,19 +106,20 @@ void print_rows(const Options &opts, const char *key, const char *noun, Entry *i
         }
         print_json({{key, rows}});
     } else {
+        std::vector<Table::Column> heads;
         for (const auto &[name, width] : columns) {
             std::string head = name;
             for (char &ch : head) ch = static_cast<char>(toupper(static_cast<unsigned char>(ch)));
-            std::cout << std::left << std::setw(width) << head;
+            heads.push_back({head, static_cast<size_t>(width)});
         }
-        std::cout << '\n';
+        Table table(heads);
         for (uint32_t i = 0; i < n; ++i) {
-            std::vector<nlohmann::json> cells = row(items[i]);
-            for (size_t c = 0; c < cells.size(); ++c)
-                std::cout << std::left << std::setw(columns[c].second)
-                          << (cells[c].is_string() ? cells[c].template get<std::string>() : cells[c].dump());
-            std::cout << '\n';
+            std::vector<std::string> texts;
+            for (const auto &cell : row(items[i]))
+                texts.push_back(cell.is_string() ? cell.template get<std::string>() : cell.dump());
+            table.add(texts);
         }
+        table.print(std::cout);
         std::cout << "(" << n << " " << noun << ")\n";
     }
     free(items);
@@ -117,7 +130,7 @@ struct KidArgs {
     std::vector<std::string> files;
     int level = 1;
     uint32_t perm = 0, kid_type = 0;
-    bool file = false;
+    bool file = false, force = false;
     std::string which = "all";
 };
 
@@ -127,16 +140,16 @@ void add_kid_list_commands(CLI::App &kid, CLI::App &appcmd, const Options &opts,
     res->require_subcommand(1);
     for (const char *op : {"add", "remove"}) {
         auto *sub = res->add_subcommand(op, std::string(op) + " a path as a shared resource");
-        sub->add_option("path", a.name)->required();
-        sub->add_option("--kid-type", a.kid_type, "0, 1 or 2")->check(CLI::Range(0, 2));
+        sub->add_option("path", a.name)->required()->transform(absolute_path());
+        sub->add_option("--kid-type", a.kid_type, "0, 1 or 2 (default 0)")->check(CLI::Range(0, 2));
         sub->callback([&opts, &a, op = std::string(op)] {
             int rc = op == "add" ? lumek_kid_whlist_add_res(a.kid_type, 0, a.name.c_str())
                                  : lumek_kid_whlist_remove_res(a.kid_type, 0, a.name.c_str());
             report(opts, "resource " + op, a.name, rc);
         });
     }
-    auto *rlist = res->add_subcommand("list", "Resources of every kid of one kid type");
-    rlist->add_option("--kid-type", a.kid_type, "0-4, or 5 for all")->check(CLI::Range(0, 5));
+    auto *rlist = res->add_subcommand("list", "Resources of every kid of one kid type (default: kid type 0)");
+    rlist->add_option("--kid-type", a.kid_type, "0-4, or 5 for all (default 0)")->check(CLI::Range(0, 5));
     rlist->callback([&opts, &a] {
         KidResEntry *items = nullptr;
         uint32_t n = 0;
@@ -144,7 +157,7 @@ void add_kid_list_commands(CLI::App &kid, CLI::App &appcmd, const Options &opts,
         if (rc != 0) return report(opts, "resource list", std::to_string(a.kid_type), rc);
         print_rows<KidResEntry>(
             opts, "resources", n == 1 ? "resource" : "resources", items, n,
-            {{"kid_type", 10}, {"res_type", 10}, {"path", 0}}, [](const KidResEntry &e) {
+            {{"kid_type", 0}, {"res_type", 0}, {"path", 0}}, [](const KidResEntry &e) {
                 return std::vector<nlohmann::json>{e.kid_type, res_word(e.res_type), e.path};
             });
     });
@@ -152,7 +165,7 @@ void add_kid_list_commands(CLI::App &kid, CLI::App &appcmd, const Options &opts,
     auto *privacy =
         kid.add_subcommand("privacy", "Make a directory in a user's home private (on) or public (off)");
     privacy->add_option("state", a.which)->required()->check(CLI::IsMember({"on", "off"}));
-    privacy->add_option("directory", a.name)->required();
+    privacy->add_option("directory", a.name)->required()->transform(absolute_path());
     privacy->callback([&opts, &a] {
         int rc = a.which == "on" ? lumek_kid_whlist_add_user_privacy_res(a.name.c_str())
                                  : lumek_kid_whlist_remove_user_privcay_res(a.name.c_str());
@@ -174,7 +187,7 @@ void add_kid_list_commands(CLI::App &kid, CLI::App &appcmd, const Options &opts,
                      : lumek_kid_whlist_load_app_list_v2(&items, &n);
         if (rc != 0) return report(opts, "app list", a.which, rc);
         print_rows<KidAppEntry>(opts, "apps", n == 1 ? "application" : "applications", items, n,
-                                {{"kid_type", 10}, {"app", 32}, {"package", 0}}, [](const KidAppEntry &e) {
+                                {{"kid_type", 0}, {"app", 48}, {"package", 0}}, [](const KidAppEntry &e) {
                                     return std::vector<nlohmann::json>{e.kid_type, e.app_name, e.pkg_name};
                                 });
     });
@@ -187,6 +200,7 @@ void add_kid_list_commands(CLI::App &kid, CLI::App &appcmd, const Options &opts,
         sub->add_flag("--file", a.file, "The subject is a program file, not an application name");
         sub->callback([&opts, &a, op = std::string(op)] {
             uint32_t t = subject_type(a.file);
+            if (a.file) a.subject = absolute(a.subject);
             int rc = op == "add" ? lumek_kid_whlist_add_kid_netctl(t, a.subject.c_str())
                                  : lumek_kid_whlist_remove_kid_netctl(t, a.subject.c_str());
             report(opts, "netctl " + op, a.subject, rc);
@@ -198,7 +212,7 @@ void add_kid_list_commands(CLI::App &kid, CLI::App &appcmd, const Options &opts,
         int rc = lumek_kid_whlist_load_netctl_list_v2(&items, &n);
         if (rc != 0) return report(opts, "netctl list", "", rc);
         print_rows<KidNetctlEntry>(opts, "netctl", n == 1 ? "entry" : "entries", items, n,
-                                   {{"type", 6}, {"name", 0}}, [](const KidNetctlEntry &e) {
+                                   {{"type", 0}, {"name", 0}}, [](const KidNetctlEntry &e) {
                                        return std::vector<nlohmann::json>{subject_word(e.type), e.name};
                                    });
     });
@@ -234,7 +248,8 @@ void add_kid_commands(CLI::App &app, const Options &opts) {
     auto *create = appcmd->add_subcommand("create", "Give an installed package an identity of its own");
     create->add_option("app", a.app)->required();
     create->add_option("package", a.pkg)->required();
-    create->add_option("files", a.files, "Files to mark instead of the package's own");
+    create->add_option("files", a.files, "Files to mark instead of the package's own")
+        ->transform(absolute_path());
     create->callback([&opts] {
         std::vector<char *> files;
         for (std::string &f : a.files) files.push_back(f.data());
@@ -251,7 +266,15 @@ void add_kid_commands(CLI::App &app, const Options &opts) {
         appcmd->add_subcommand("improve", "Raise an application to level 1 (kid 1999) or 2 (kid 9999)");
     improve->add_option("app", a.app)->required();
     improve->add_option("--level", a.level, "1 or 2")->check(CLI::IsMember({1, 2}));
+    improve->add_flag("--force", a.force, "Go ahead even when APP is no installed package");
     improve->callback([&opts] {
+        // The framework takes the application name as its package name: for a name that is no
+        // installed package it removes every resource and raises nothing.
+        if (!a.force && !installed_package(a.app))
+            return fail("kid app improve",
+                        a.app +
+                            " is no installed package: improving it would remove its resources and "
+                            "raise nothing (--force does it anyway)");
         report(opts, "app improve", a.app, lumek_kid_whlist_improve_kid(a.level, a.app.c_str()));
     });
 
@@ -260,11 +283,14 @@ void add_kid_commands(CLI::App &app, const Options &opts) {
     for (const char *op : {"add", "update", "remove"}) {
         auto *sub = policy->add_subcommand(op, std::string(op) + " a subject's permission bits on an object");
         sub->add_option("subject", a.subject)->required();
-        sub->add_option("object", a.object)->required();
+        sub->add_option("object", a.object, "Resource file or directory")
+            ->required()
+            ->transform(absolute_path());
         if (std::string(op) != "remove") sub->add_option("perm", a.perm, "Permission bits")->required();
         sub->add_flag("--file", a.file, "The subject is a program file, not an application name");
         sub->callback([&opts, op = std::string(op)] {
             uint32_t t = subject_type(a.file);
+            if (a.file) a.subject = absolute(a.subject);
             const char *s = a.subject.c_str(), *o = a.object.c_str();
             int rc = op == "add"      ? lumek_kid_whlist_add_kid_policy(t, s, o, a.perm)
                      : op == "update" ? lumek_kid_whlist_update_kid_policy(t, s, o, a.perm)
@@ -278,6 +304,7 @@ void add_kid_commands(CLI::App &app, const Options &opts) {
     list->callback([&opts] {
         KidPolicyEntry *items = nullptr;
         uint32_t n = 0;
+        if (a.file) a.subject = absolute(a.subject);
         int rc = a.subject.empty() ? lumek_kid_whlist_load_policy_list_v2(&items, &n)
                                    : lumek_kid_whlist_load_policy_list_by_subject_v2(
                                          subject_type(a.file), a.subject.c_str(), &items, &n);
@@ -292,12 +319,13 @@ void add_kid_commands(CLI::App &app, const Options &opts) {
     type->add_flag("--file", a.file, "The name is a file path");
     type->callback([&opts] {
         uint32_t kid_type = 0;
+        if (a.file) a.name = absolute(a.name);
         int rc = lumek_kid_whlist_get_app_or_file_kid_type(subject_type(a.file), a.name.c_str(), &kid_type);
         if (rc != 0) return report(opts, "type", a.name, rc);
         if (opts.json)
             print_json({{"name", a.name}, {"kid_type", kid_type}});
         else
-            std::cout << a.name << ": kid type " << kid_type << '\n';
+            std::cout << escaped(a.name) << ": kid type " << kid_type << '\n';
     });
 }
 

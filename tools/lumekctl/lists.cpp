@@ -3,7 +3,6 @@
 #include <stdlib.h>
 
 #include <functional>
-#include <iomanip>
 #include <iostream>
 #include <map>
 #include <memory>
@@ -53,7 +52,7 @@ void report(const Options &opts, const std::string &list, const std::string &op,
         if (result != 0) doc["message"] = meaning(op, result);
         print_json(doc);
     } else if (result == 0) {
-        std::cout << list << ": " << op << (what.empty() ? "" : " " + what) << ": done\n";
+        std::cout << list << ": " << op << (what.empty() ? "" : " " + escaped(what)) << ": done\n";
     }
     if (result != 0) fail(list + " " + op, meaning(op, result) + " (result " + std::to_string(result) + ")");
 }
@@ -87,7 +86,7 @@ void report_del(const Options &opts, const std::string &list, const std::string 
     if (opts.json)
         print_json({{"list", list}, {"op", "del"}, {"target", what}, {"result", 0}, {"removed", false}});
     else
-        std::cout << list << ": del " << what << ": not listed\n";
+        std::cout << list << ": del " << escaped(what) << ": not listed\n";
 }
 
 struct Row {
@@ -111,12 +110,12 @@ void print_rows(const Options &opts, const std::string &list, const char *column
     }
     std::string head = column;
     for (char &c : head) c = static_cast<char>(toupper(static_cast<unsigned char>(c)));
-    if (with_mode) std::cout << std::left << std::setw(6) << "MODE";
-    std::cout << head << '\n';
-    for (const Row &r : rows) {
-        if (with_mode) std::cout << std::left << std::setw(6) << r.mode;
-        std::cout << r.text << '\n';
-    }
+    Table table(with_mode ? std::vector<Table::Column>{{"MODE", 0, true}, {head, 0}}
+                          : std::vector<Table::Column>{{head, 0}});
+    for (const Row &r : rows)
+        table.add(with_mode ? std::vector<std::string>{std::to_string(r.mode), r.text}
+                            : std::vector<std::string>{r.text});
+    table.print(std::cout);
     std::cout << "(" << rows.size() << " " << (rows.size() == 1 ? "entry" : "entries") << ")\n";
 }
 
@@ -180,6 +179,7 @@ void add_netctl(CLI::App &app, const Options &opts) {
     add->add_option("--mode", a->mode, "Mode 1 or 2 (default 1)")->check(CLI::Range(1, 2));
     add->callback([&opts, a] {
         apply_uid(*a);
+        if (!a->pkg) a->target = absolute(a->target);
         int r = a->pkg ? vorda_netctl_pkg_list_add(a->mode, a->target.c_str())
                        : vorda_netctl_list_add(a->mode, a->target.c_str());
         report(opts, a->pkg ? "netctl-pkg" : "netctl", "add", a->target, r);
@@ -189,6 +189,7 @@ void add_netctl(CLI::App &app, const Options &opts) {
     del->add_option("--mode", a->mode, "Mode 1 or 2 (default 1)")->check(CLI::Range(1, 2));
     del->callback([&opts, a] {
         apply_uid(*a);
+        if (!a->pkg) a->target = absolute(a->target);
         auto read = [a] {
             return read_list([a](int *n) {
                 return a->pkg ? vorda_netctl_pkg_list_get(a->mode, n) : vorda_netctl_list_get(a->mode, n);
@@ -221,21 +222,25 @@ void add_ppro(CLI::App &app, const Options &opts) {
     cmd->require_subcommand(1);
     add_switch_commands(cmd, opts, "ppro", vorda_ppro_status_set, vorda_ppro_status_get, a);
     auto *add = cmd->add_subcommand("add", "Protect a program's processes, or change the protection type");
-    add->add_option("PATH", a->target)->required();
+    add->add_option("PATH", a->target)->required()->transform(absolute_path());
     add->add_option("--type", a->type, "Protection type 1 or 2 (default 1)")->check(CLI::Range(1, 2));
     add->callback([&opts, a] {
         report(opts, "ppro", "add", a->target, vorda_ppro_list_add(a->target.c_str(), a->type));
     });
     auto *del = cmd->add_subcommand("del", "Release a program from protection");
-    del->add_option("PATH", a->target)->required();
+    del->add_option("PATH", a->target)->required()->transform(absolute_path());
     del->callback([&opts, a] {
         report_del(
             opts, "ppro", a->target, [] { return read_list(vorda_ppro_list_get); },
             [a] { return vorda_ppro_list_del(a->target.c_str()); });
     });
     cmd->add_subcommand("list", "Print every protected path")->callback([&opts] {
-        int n = 0;
+        // The library answers NULL both for an empty list and for a failed read, and writes the
+        // count only for a read that gave a negative number: a count left at -1 is an empty list.
+        int n = -1;
         char **texts = vorda_ppro_list_get(&n);
+        if (!texts && n == 0)
+            return fail("ppro list", "the framework could not read the list; " + std::string(kSeeLog));
         std::vector<Row> rows;
         for (auto &t : take(texts, n)) rows.push_back({0, t});
         print_rows(opts, "ppro", "path", rows, false, nlohmann::json::object());
@@ -248,11 +253,11 @@ void add_pblk(CLI::App &app, const Options &opts) {
     cmd->require_subcommand(1);
     add_switch_commands(cmd, opts, "pblk", vorda_pblk_status_set, vorda_pblk_status_get, a);
     auto *add = cmd->add_subcommand("add", "Put a path on the list");
-    add->add_option("PATH", a->target)->required();
+    add->add_option("PATH", a->target)->required()->transform(absolute_path());
     add->callback(
         [&opts, a] { report(opts, "pblk", "add", a->target, vorda_pblk_list_add(a->target.c_str())); });
     auto *del = cmd->add_subcommand("del", "Take a path off the list");
-    del->add_option("PATH", a->target)->required();
+    del->add_option("PATH", a->target)->required()->transform(absolute_path());
     del->callback([&opts, a] {
         report_del(
             opts, "pblk", a->target, [] { return read_list(vorda_pblk_list_get); },

@@ -24,7 +24,7 @@ int exit_status() {
 }
 
 void fail(const std::string &what, const std::string &message) {
-    std::cerr << "lumekctl: " << what << ": " << message << '\n';
+    std::cerr << "lumekctl: " << escaped(what) << ": " << escaped(message) << '\n';
     g_exit_status = kExitFailed;
 }
 
@@ -113,7 +113,8 @@ CLI::Validator type_text(bool or_empty) {
 }
 
 void print_json(const nlohmann::json &doc) {
-    std::cout << doc.dump(2) << '\n';
+    // The operation has run: its result is printed even if a text slipped past lossless().
+    std::cout << lossless(doc).dump(2, ' ', false, nlohmann::json::error_handler_t::replace) << '\n';
 }
 
 }  // namespace lumekctl
@@ -126,14 +127,21 @@ constexpr const char kExitHelp[] =
 
 int run(int argc, char **argv) {
     CLI::App app{
-        "Administer the lumek security framework: whitelist daemon calls, process "
-        "snapshots, NIC speed limits, the netctl, ppro and pblk lists, the udeb list."};
+        "Administer the lumek security framework. Families: call (one raw daemon call); list, count, "
+        "show, hash, import, export, module, framework, feature and bgset (the whitelist daemon and "
+        "switches); label, package, dir and deps (labelling files); rtdb (the runtime label "
+        "database and its drift check); kid (application identities); netctl, ppro and pblk (the "
+        "kernel-enforced lists); udeb (the udeb list); nic (NIC speed limits); ps (process "
+        "snapshots); dpkg-hook (for the package manager); completion (shell completion)."};
     app.require_subcommand(1);
     app.set_version_flag("--version", "lumekctl " LUMEKCTL_VERSION " (library " LUMEKCTL_SONAME ")");
     // Subcommands inherit this: a global option such as --json works after them too.
     app.fallthrough();
     lumekctl::Options opts;
-    app.add_flag("--json", opts.json, "Print results as JSON");
+    app.add_flag("--json", opts.json,
+                 "Print results as JSON; a byte that is not UTF-8 is written as \\xNN and a backslash "
+                 "doubled, so every text reads back to its bytes");
+    app.add_flag("--verbose", opts.verbose, "List every item (for example each skipped file of a plan)");
 
     lumekctl::add_call_commands(app, opts);
     lumekctl::add_ps_commands(app, opts);
@@ -145,6 +153,7 @@ int run(int argc, char **argv) {
     lumekctl::add_rtdb_commands(app, opts);
     lumekctl::add_label_commands(app, opts);
     lumekctl::add_dpkg_hook_commands(app, opts);
+    lumekctl::add_completion_commands(app);
 
     app.footer(kExitHelp);
     try {

@@ -94,18 +94,10 @@ std::string strip_newline(const char *text) {
     return s;
 }
 
-// One table line per process: control characters (a newline in an argument, an escape
-// sequence) are shown as "?", as ps does, so a process cannot forge or garble rows.
-std::string printable(std::string s) {
-    for (char &c : s)
-        if (static_cast<unsigned char>(c) < 0x20 || c == 0x7f) c = '?';
-    return s;
-}
-
 std::string command_text(const ProcessInfo &p) {
     std::string cmd = p.cmdline;
     while (!cmd.empty() && cmd.back() == ' ') cmd.pop_back();
-    return printable(cmd.empty() ? std::string("[") + p.name + "]" : cmd);
+    return cmd.empty() ? std::string("[") + p.name + "]" : cmd;
 }
 
 nlohmann::json to_json(const ProcessInfo &p) {
@@ -134,20 +126,38 @@ nlohmann::json to_json(const ProcessInfo &p) {
     };
 }
 
+// Control characters in names and arguments are escaped by the table, so a process cannot
+// forge or garble rows; COMMAND is cut to the terminal's width when there is one, as ps does.
 void print_table(const std::vector<const ProcessInfo *> &rows, bool show_fds) {
-    printf("%7s %7s %6s %4s %4s %6s %6s %9s %-12s %-7s %4s %5s %s\n", "PID", "PPID", "UID", "STAT", "THR",
-           "%CPU", "%MEM", "TIME", "START", "TTY", "FDS", "SOCK", "COMMAND");
+    Table table({{"PID", 0, true},
+                 {"PPID", 0, true},
+                 {"UID", 0, true},
+                 {"STAT"},
+                 {"THR", 0, true},
+                 {"%CPU", 0, true},
+                 {"%MEM", 0, true},
+                 {"TIME", 0, true},
+                 {"START"},
+                 {"TTY"},
+                 {"FDS", 0, true},
+                 {"SOCK", 0, true},
+                 {"COMMAND", 0}});
+    auto fixed = [](double v) {
+        char buf[32];
+        snprintf(buf, sizeof buf, "%.1f", v);
+        return std::string(buf);
+    };
     for (const ProcessInfo *p : rows) {
-        std::string sockets = p->socket_count < 0 ? "-" : std::to_string(p->socket_count);
-        printf("%7lld %7lld %6d %4s %4d %6.1f %6.1f %9s %-12s %-7s %4d %5s %s\n",
-               static_cast<long long>(p->pid), static_cast<long long>(p->ppid), p->uid,
-               state_letter(p->state), p->thread_count, p->cpu_usage, p->mem_usage,
-               cpu_time_text(p->cpu_time).c_str(), start_short(p->start_time).c_str(),
-               tty_name(p->tty_nr).c_str(), p->fd_count, sockets.c_str(), command_text(*p).c_str());
+        table.add({std::to_string(p->pid), std::to_string(p->ppid), std::to_string(p->uid),
+                   state_letter(p->state), std::to_string(p->thread_count), fixed(p->cpu_usage),
+                   fixed(p->mem_usage), cpu_time_text(p->cpu_time), start_short(p->start_time),
+                   tty_name(p->tty_nr), std::to_string(p->fd_count),
+                   p->socket_count < 0 ? "-" : std::to_string(p->socket_count), command_text(*p)});
         if (show_fds)
             for (int32_t i = 0; i < p->fd_count; ++i)
-                printf("%17s %s\n", "fd ->", printable(p->fd_targets[i]).c_str());
+                table.add({"", "", "", "", "", "", "", "", "", "", "", "fd ->", p->fd_targets[i]});
     }
+    table.print(std::cout, terminal_width());
 }
 
 void run_ps(const Options &opts, const PsOptions &ps) {
@@ -168,9 +178,8 @@ void run_ps(const Options &opts, const PsOptions &ps) {
         for (const ProcessInfo *p : rows) {
             list.push_back(to_json(*p));
         }
-        // Names and command lines are bytes, not always UTF-8: replace what is not.
-        nlohmann::json doc = {{"count", rows.size()}, {"processes", list}};
-        std::cout << doc.dump(2, ' ', false, nlohmann::json::error_handler_t::replace) << '\n';
+        // Names and command lines are bytes, not always UTF-8: the emitter keeps them.
+        print_json({{"count", rows.size()}, {"processes", list}});
     } else {
         print_table(rows, ps.fds);
     }

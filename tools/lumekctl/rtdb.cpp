@@ -1,6 +1,6 @@
 // lumekctl rtdb create|delete|add|remove|load|special|after|sync|status: the runtime label
 // database, with tables for people and --json for programs. The rtdb family reports through
-// the framework log only, so failures here name the result code.
+// the framework log only, so failures here name the code's meaning and point to the log.
 #include <stdint.h>
 #include <stdio.h>
 #include <stdlib.h>
@@ -17,12 +17,32 @@ namespace lumekctl {
 
 namespace {
 
-constexpr const char kSeeLog[] = " (the framework log says why)";
+// What the rtdb family's results mean (its texts go only to the framework log).
+std::string rtdb_meaning(const std::string &what, int32_t rc) {
+    if (what == "rtdb create" && rc == -1) return "the daemon's whitelist could not be loaded";
+    if (what == "rtdb create" && rc == -2)
+        return "the database could not be created; if an rtdb exists already, run \"lumekctl rtdb "
+               "delete\" first (or \"rtdb create --force\" to replace it)";
+    if (what == "rtdb delete") return "the database could not be deleted (is there an rtdb?)";
+    if (rc == -1) return "cannot connect to the rtdb (none yet? \"lumekctl rtdb create\" makes it)";
+    if (rc == -2) return "removing the old record failed";
+    if (rc == -3) return "storing the record failed";
+    return "";
+}
 
 bool failed(const std::string &what, int32_t rc) {
     if (rc == 0) return false;
-    fail(what, "result " + std::to_string(rc) + kSeeLog);
+    std::string meaning = rtdb_meaning(what, rc);
+    fail(what, (meaning.empty() ? "" : meaning + "; ") + kSeeLog + " (result " + std::to_string(rc) + ")");
     return true;
+}
+
+// The number of records in @list, which it frees.
+size_t count_of(WhlistObject *list) {
+    size_t n = 0;
+    for (const WhlistObject *e = list; e; e = e->next) ++n;
+    lumek_whlist_objects_free(&list);
+    return n;
 }
 
 void print_records(const Options &opts, WhlistObject *list) {
@@ -42,11 +62,12 @@ void print_records(const Options &opts, WhlistObject *list) {
         std::cout << "no records\n";
         return;
     }
-    printf("%-8s %-9s %6s  %-32s  %s\n", "TYPE", "LABEL", "STATUS", "HASH", "PATH");
+    Table table({{"TYPE"}, {"LABEL"}, {"STATUS", 0, true}, {"HASH"}, {"PATH"}});
     for (const auto &j : arr)
-        printf("%-8s %-9s %6d  %-32s  %s\n", j["type"].get<std::string>().c_str(),
-               j["label"].get<std::string>().c_str(), j["status"].get<int>(),
-               j["hash"].get<std::string>().c_str(), j["path"].get<std::string>().c_str());
+        table.add({j["type"].get<std::string>(), j["label"].get<std::string>(),
+                   std::to_string(j["status"].get<int>()), j["hash"].get<std::string>(),
+                   j["path"].get<std::string>()});
+    table.print(std::cout);
 }
 
 void print_done(const Options &opts, const char *what) {
@@ -75,9 +96,9 @@ int32_t number_of(const char *const *table, int n, const std::string &name) {
 void add_load(CLI::App &rtdb, const Options &opts) {
     auto f = std::make_shared<Filters>();
     auto *load = rtdb.add_subcommand("load", "List label records matching every given filter");
-    auto *p = load->add_option("--path", f->path, "Exact path");
+    auto *p = load->add_option("--path", f->path, "Exact path")->transform(absolute_path());
     auto *t =
-        load->add_option("--type", f->type, "Object type: program, library, script, kmodule, other, link")
+        load->add_option("--type", f->type, "Object type: program, library, script, kmodule, other or link")
             ->check(type_text());
     auto *l =
         load->add_option("--label", f->label, "Label: verified, original, vordsw, trusted, unknown, ...")
@@ -118,11 +139,33 @@ void add_load(CLI::App &rtdb, const Options &opts) {
     });
 }
 
+// An existing rtdb is replaced only with --force, and one that would lose more than half of
+// its records (a daemon that answers with a short list) is refused without it.
+void create_rtdb(const Options &opts, bool force) {
+    WhlistObject *list = nullptr;
+    bool exists = lumek_memdb_whlist_exectl_load(nullptr, nullptr, nullptr, nullptr, -1, &list) == 0;
+    size_t old_count = count_of(list);
+    if (exists) {
+        list = nullptr;
+        int32_t rc = lumek_whlist_load_all(&list);
+        size_t new_count = count_of(list);
+        if (rc == 0 && new_count * 2 < old_count && !force)
+            return fail("rtdb create", "the rtdb holds " + std::to_string(old_count) +
+                                           " records and the daemon's whitelist only " +
+                                           std::to_string(new_count) +
+                                           ": refusing to replace it with fewer than half (--force does)");
+        if (force && failed("rtdb delete", lumek_memdb_whlist_delete())) return;
+    }
+    if (!failed("rtdb create", lumek_memdb_whlist_create()))
+        print_done(opts, exists && force ? "rtdb replaced" : "rtdb created");
+}
+
 void add_writers(CLI::App &rtdb, const Options &opts) {
-    rtdb.add_subcommand("create", "Create the rtdb from the daemon's whole whitelist")
-        ->callback(needs_daemon([&opts] {
-            if (!failed("rtdb create", lumek_memdb_whlist_create())) print_done(opts, "rtdb created");
-        }));
+    auto force = std::make_shared<bool>(false);
+    auto *create = rtdb.add_subcommand("create", "Create the rtdb from the daemon's whole whitelist");
+    create->add_flag("--force", *force,
+                     "Replace an existing rtdb, even with one holding fewer than half of its records");
+    create->callback(needs_daemon([&opts, force] { create_rtdb(opts, *force); }));
     rtdb.add_subcommand("delete", "Delete the rtdb")->callback([&opts] {
         if (!failed("rtdb delete", lumek_memdb_whlist_delete())) print_done(opts, "rtdb deleted");
     });
@@ -133,7 +176,7 @@ void add_writers(CLI::App &rtdb, const Options &opts) {
     };
     auto a = std::make_shared<AddArgs>();
     auto *add = rtdb.add_subcommand("add", "Record (replace) one file's label");
-    add->add_option("PATH", a->path)->required();
+    add->add_option("PATH", a->path)->required()->transform(absolute_path());
     add->add_option("LABEL", a->label)->required()->check(CLI::IsMember(label_names()));
     add->add_option("TYPE", a->type)->required()->check(CLI::IsMember(type_names()));
     auto *h = add->add_option("--hash", a->hash, "Hash to record (default: the file's MD5)");
@@ -157,7 +200,7 @@ void add_writers(CLI::App &rtdb, const Options &opts) {
 
     auto path = std::make_shared<std::string>();
     auto *rm = rtdb.add_subcommand("remove", "Delete every record of one path");
-    rm->add_option("PATH", *path)->required();
+    rm->add_option("PATH", *path)->required()->transform(absolute_path());
     rm->callback([&opts, path] {
         if (!failed("rtdb remove", lumek_memdb_whlist_exectl_remove(path->c_str())))
             print_done(opts, "removed");
@@ -166,7 +209,7 @@ void add_writers(CLI::App &rtdb, const Options &opts) {
     auto status = std::make_shared<int32_t>(0);
     auto *st =
         rtdb.add_subcommand("status", "Set one file's status (recording the file when it has no record)");
-    st->add_option("PATH", *path)->required();
+    st->add_option("PATH", *path)->required()->transform(absolute_path());
     st->add_option("N", *status)->required();
     st->callback([&opts, path, status] {
         if (failed("rtdb status", lumek_memdb_whlist_exectl_update_status(path->c_str(), *status))) return;

@@ -138,11 +138,10 @@ void report(const Options &opts, const std::vector<Difference> &diffs) {
         std::cout << "no drift\n";
         return;
     }
-    printf("%-14s %-9s %-32s  %-32s  %s\n", "KIND", "VIEW", "RTDB", "OTHER", "PATH");
+    Table table({{"KIND"}, {"VIEW"}, {"RTDB"}, {"OTHER"}, {"PATH", 0}});
     for (const auto &d : diffs)
-        printf("%-14s %-9s %-32s  %-32s  %s\n", d.kind.c_str(), d.view.c_str(),
-               d.rtdb.empty() ? "-" : d.rtdb.c_str(), d.other.empty() ? "-" : d.other.c_str(),
-               d.path.c_str());
+        table.add({d.kind, d.view, d.rtdb.empty() ? "-" : d.rtdb, d.other.empty() ? "-" : d.other, d.path});
+    table.print(std::cout);
 }
 
 // A view that cannot be read: said on standard error, and with --json as the document.
@@ -170,8 +169,7 @@ void run_check(const Options &opts) {
     rc = lumek_whlist_load_all(&list);
     if (rc != 0) {
         lumek_whlist_objects_free(&list);
-        why = lumek_whlist_last_err();
-        while (!why.empty() && why.back() == '\n') why.pop_back();
+        why = last_error();
         unreadable(opts, "daemon",
                    "cannot read the daemon's whitelist: result " + std::to_string(rc) + ": " + why,
                    kExitUnreadable);

@@ -93,8 +93,9 @@ void add_udeb_commands(CLI::App &app, const Options &opts) {
             print_json({{"uid", a->first}, {"count", count}, {"entries", entries}});
             return;
         }
-        std::cout << "VALUE\n";
-        for (auto &e : entries) std::cout << e.get<int64_t>() << '\n';
+        Table table({{"VALUE", 0, true}});
+        for (auto &e : entries) table.add({std::to_string(e.get<int64_t>())});
+        table.print(std::cout);
         std::cout << "(" << count << (count == 1 ? " entry" : " entries") << ")\n";
     });
 }

@@ -21,18 +21,11 @@ constexpr const char kSelectorHelp[] =
 constexpr const char kFilterHelp[] =
     "Filter text, passed to the daemon (the reference daemon: a path prefix)";
 
-// The library's reason for the last failure, without its trailing newline.
-std::string last_error() {
-    std::string text = lumek_whlist_last_err();
-    while (!text.empty() && text.back() == '\n') text.pop_back();
-    return text;
-}
-
-// Reports a failing result; true when @rc is a failure.
-bool failed(const std::string &what, int32_t rc) {
+// Reports a failing result with its reason; true when @rc is a failure. @before is the
+// last-error text read before the call, so that a stale text is not given as the reason.
+bool failed(const std::string &what, int32_t rc, const std::string &before) {
     if (rc == 0) return false;
-    std::string text = last_error();
-    fail(what, "result " + std::to_string(rc) + (text.empty() ? "" : ": " + text));
+    fail(what, reason(rc, before));
     return true;
 }
 
@@ -57,13 +50,13 @@ void print_entries(const Options &opts, const WhlistObject *list) {
         std::cout << "no entries\n";
         return;
     }
-    printf("%-8s %-9s %-8s %6s %6s  %-32s  %s\n", "TYPE", "LABEL", "WRITABLE", "EXTRA1", "STATUS", "HASH",
-           "PATH");
-    for (const auto &j : arr)
-        printf("%-8s %-9s %-8s %6d %6d  %-32s  %s\n", j["type"].get<std::string>().c_str(),
-               j["label"].get<std::string>().c_str(), j["writable"].get<int>() ? "yes" : "no",
-               j["extra1"].get<int>(), j["status"].get<int>(), j["hash"].get<std::string>().c_str(),
-               j["path"].get<std::string>().c_str());
+    Table table(
+        {{"TYPE"}, {"LABEL"}, {"WRITABLE"}, {"EXTRA1", 0, true}, {"STATUS", 0, true}, {"HASH"}, {"PATH"}});
+    for (const WhlistObject *e = list; e; e = e->next)
+        table.add({type_name(e->obj_type), label_name(e->exectl_type), e->writable ? "yes" : "no",
+                   std::to_string(e->extra1), std::to_string(e->extra2), e->hash ? e->hash : "",
+                   e->path ? e->path : ""});
+    table.print(std::cout);
 }
 
 // Prints one named integer result.
@@ -82,6 +75,7 @@ struct ListArgs {
 
 void run_list(const Options &opts, const ListArgs &a, bool filtered, bool typed) {
     WhlistObject *list = nullptr;
+    std::string before = last_error();
     int32_t rc;
     if (typed)
         rc = lumek_whlist_load_by_obj_type(a.selector, a.type.c_str(), a.filter.c_str(), &list);
@@ -90,7 +84,7 @@ void run_list(const Options &opts, const ListArgs &a, bool filtered, bool typed)
                   : lumek_whlist_load(a.selector, a.filter.c_str(), &list);
     else
         rc = lumek_whlist_load_all(&list);
-    if (!failed("list", rc)) print_entries(opts, list);
+    if (!failed("list", rc, before)) print_entries(opts, list);
     lumek_whlist_objects_free(&list);
 }
 
@@ -127,11 +121,12 @@ void add_list(CLI::App &app, const Options &opts) {
 
     auto path = std::make_shared<std::string>();
     auto *show = app.add_subcommand("show", "Show the whitelist entry of one path");
-    show->add_option("PATH", *path)->required();
+    show->add_option("PATH", *path)->required()->transform(absolute_path());
     show->callback(needs_daemon([&opts, path] {
         WhlistObject e{};
+        std::string before = last_error();
         int32_t rc = lumek_whlist_load_by_path(path->c_str(), &e);
-        if (failed("show", rc)) return;
+        if (failed("show", rc, before)) return;
         if (!e.path) {
             fail("show", "no reply: the system bus could not be reached");
             return;
@@ -142,12 +137,13 @@ void add_list(CLI::App &app, const Options &opts) {
     }));
 
     auto *hash = app.add_subcommand("hash", "Print the daemon's hash of one path");
-    hash->add_option("PATH", *path)->required();
+    hash->add_option("PATH", *path)->required()->transform(absolute_path());
     hash->callback(needs_daemon([&opts, path] {
+        std::string before = last_error();
         char *h = lumek_whlist_get_hash_by_path(path->c_str());
         if (!h) {
             std::string text = last_error();
-            fail("hash", text.empty() ? "no hash (no reply from the daemon)" : text);
+            fail("hash", text.empty() || text == before ? "no hash (no reply from the daemon)" : text);
             return;
         }
         if (opts.json)
@@ -165,13 +161,16 @@ void add_transfer(CLI::App &app, const Options &opts) {
         auto *cmd = app.add_subcommand(import ? "import" : "export",
                                        import ? "Have the daemon import a whitelist file"
                                               : "Have the daemon export the whitelist to a file");
-        cmd->add_option("FILE", *file, "File name, passed to the daemon")->required();
+        cmd->add_option("FILE", *file, "File name, made absolute and passed to the daemon")
+            ->required()
+            ->transform(absolute_path());
         cmd->add_option("--selector", *selector, kSelectorHelp);
         cmd->callback(needs_daemon([&opts, file, selector, import] {
+            std::string before = last_error();
             int32_t rc = import ? lumek_whlist_import(*selector, file->c_str())
                                 : lumek_whlist_export(*selector, file->c_str());
             if (rc < 0)
-                failed(import ? "import" : "export", rc);
+                failed(import ? "import" : "export", rc, before);
             else
                 print_value(opts, "entries", rc);
         }));
@@ -188,21 +187,22 @@ void add_modules(CLI::App &app, const Options &opts) {
     list->add_flag("--sm", *sm, "Ask the daemon's _sm list");
     list->callback(needs_daemon([&opts, name, sm] {
         KmodObject *mods = nullptr;
+        std::string before = last_error();
         int32_t rc = *sm ? lumek_kmod_whlist_load_sm(name->c_str(), &mods)
                          : lumek_kmod_whlist_load(name->c_str(), &mods);
-        if (!failed("module list", rc)) {
+        if (!failed("module list", rc, before)) {
             nlohmann::json arr = nlohmann::json::array();
-            for (KmodObject *m = mods; m; m = m->next)
+            Table table({{"MODULE"}, {"VALUE", 0, true}});
+            for (KmodObject *m = mods; m; m = m->next) {
                 arr.push_back({{"name", m->name ? m->name : ""}, {"value", m->value}});
-            if (opts.json) {
-                print_json(arr);
-            } else if (arr.empty()) {
-                std::cout << "no modules\n";
-            } else {
-                printf("%-24s %s\n", "MODULE", "VALUE");
-                for (const auto &j : arr)
-                    printf("%-24s %d\n", j["name"].get<std::string>().c_str(), j["value"].get<int>());
+                table.add({m->name ? m->name : "", std::to_string(m->value)});
             }
+            if (opts.json)
+                print_json(arr);
+            else if (arr.empty())
+                std::cout << "no modules\n";
+            else
+                table.print(std::cout);
         }
         lumek_kmod_whlist_objects_free(&mods);
     }));
@@ -214,9 +214,10 @@ void add_modules(CLI::App &app, const Options &opts) {
     prot->add_flag("--sm", *sm, "The _sm protection");
     prot->callback([&opts, name, state, sm] {
         int32_t flag = *state == "on" ? 1 : 0;
+        std::string before = last_error();
         int32_t rc = *sm ? lumek_whlist_update_rmmodpro_sm(flag, name->c_str())
                          : lumek_whlist_update_rmmodpro(flag, name->c_str());
-        if (!failed("module protect", rc)) print_value(opts, "result", rc);
+        if (!failed("module protect", rc, before)) print_value(opts, "result", rc);
     });
 }
 
@@ -242,7 +243,10 @@ void add_switches(CLI::App &app, const Options &opts) {
     auto *feat = app.add_subcommand("feature", "The framework's feature switches");
     feat->require_subcommand(1);
     auto *st = feat->add_subcommand("status", "Print a feature's status, or set it with --set");
-    st->add_option("FUNC", *func, "Feature number")->required();
+    st->add_option("FUNC", *func,
+                   "Feature number: 1 netctl, 5 ppro, 10 kid identities, 11 pblk (the framework's "
+                   "feature table)")
+        ->required();
     auto *sset = st->add_option("--set", *value, "New value");
     st->callback([&opts, func, value, sset] {
         int rc =
@@ -259,13 +263,15 @@ void add_switches(CLI::App &app, const Options &opts) {
     auto *set = bg->add_subcommand("set", "Set the text");
     set->add_option("TEXT", *text)->required();
     set->callback(needs_daemon([&opts, text] {
+        std::string before = last_error();
         int32_t rc = lumek_bgset_set(text->c_str());
-        if (!failed("bgset set", rc)) print_value(opts, "result", rc);
+        if (!failed("bgset set", rc, before)) print_value(opts, "result", rc);
     }));
     auto *unset = bg->add_subcommand("unset", "Clear the text");
     unset->callback(needs_daemon([&opts] {
+        std::string before = last_error();
         int32_t rc = lumek_bgset_unset();
-        if (!failed("bgset unset", rc)) print_value(opts, "result", rc);
+        if (!failed("bgset unset", rc, before)) print_value(opts, "result", rc);
     }));
 }
 
