@@ -10,10 +10,12 @@ namespace lumekctl {
 
 namespace {
 
-// The options of @app as the user types them.
-std::string option_words(const CLI::App &app) {
+// The options of @app as the user types them; with @globals_only, those its subcommands take
+// too (not help and version).
+std::string option_words(const CLI::App &app, bool globals_only = false) {
     std::string words;
     for (const CLI::Option *o : app.get_options()) {
+        if (globals_only && (o == app.get_help_ptr() || o == app.get_version_ptr())) continue;
         for (const auto &l : o->get_lnames()) words += " --" + l;
         for (const auto &s : o->get_snames()) words += " -" + s;
     }
@@ -35,7 +37,7 @@ void print_bash(const CLI::App &root) {
                  "_lumekctl_words() {\n"
                  "  local w\n"
                  "  case \"$1\" in\n";
-    branches(root, "", option_words(root), std::cout);
+    branches(root, "", option_words(root, true), std::cout);
     std::cout << "    *) w=\"\" ;;\n"
                  "  esac\n"
                  "  printf '%s' \"$w\"\n"
