@@ -25,7 +25,8 @@ TEST(Lumekctl, ExitStatusesAndWhatIsSaid) {
     // A name with an escape sequence, labelled so the daemon lists it, and one that is not UTF-8.
     char tmpl[] = "/tmp/lumekctl-XXXXXX";
     ASSERT_NE(mkdtemp(tmpl), nullptr);
-    const std::string dir = tmpl, bad = dir + "/b\xff", esc = dir + "/e\x1b[2J", script = dir + "/s";
+    const std::string dir = tmpl, bad = dir + "/b\xff\xc3(\xc0\xaf\xc2\x9b\xe2\x82", esc = dir + "/e\x1b[2J",
+                      script = dir + "/s";
     std::ofstream(script) << "#!/bin/sh\n";
     std::ofstream(esc) << esc;
     lumek_standin_set_label(esc.c_str(), "trusted");
@@ -64,9 +65,9 @@ TEST(Lumekctl, ExitStatusesAndWhatIsSaid) {
              {{"label", "explain", "ls"}, 0, "label add would leave it: keeps 'trusted'", in_usr_bin},
              {{"pblk", "add", "true"}, 0, "pblk: add /usr/bin/true: done", in_usr_bin},
              {{"list", "--filter", dir}, 0, "/e\\x1b[2J"},  // a D-Bus string is UTF-8: not-UTF-8 via pblk
-             {{"pblk", "add", bad}, 0, "/b\\xff: done"},
-             {{"pblk", "list"}, 0, "/b\\xff\n"},
-             {{"pblk", "list", "--json"}, 0, "/b\\\\xff\""},
+             {{"pblk", "add", bad}, 0, "/b\\xff\\xc3(\\xc0\\xaf\\xc2\\x9b\\xe2\\x82: done"},
+             {{"pblk", "list"}, 0, "\\xc2\\x9b\\xe2\\x82\n"},
+             {{"pblk", "list", "--json"}, 0, "/b\\\\xff\\\\xc3(\\\\xc0\\\\xaf\xc2\x9b\\\\xe2\\\\x82\""},
              {{"deps", "list", "/etc/passwd"}, 1, "/etc/passwd: not a program (file type: other)"},
              {{"package", "plan", "debian-archive-keyring"}, 0, "skipped: "},
              {{"kid", "app", "improve", "no-such-app"}, 1, "no-such-app is no installed package"},

@@ -90,7 +90,7 @@ std::string escaped(std::string_view text) {
         else if (c < 0x20 || c == 0x7f)
             out += hex(c);
         else if (seq.size() == 2 && c == 0xc2 && static_cast<unsigned char>(seq[1]) < 0xa0)
-            out += hex(static_cast<unsigned char>(seq[1]));  // C1 controls such as U+009B
+            out += hex(c) + hex(static_cast<unsigned char>(seq[1]));  // C1 controls such as U+009B
         else
             out += seq;
     });
