@@ -235,8 +235,10 @@ void add_ppro(CLI::App &app, const Options &opts) {
             [a] { return vorda_ppro_list_del(a->target.c_str()); });
     });
     cmd->add_subcommand("list", "Print every protected path")->callback([&opts] {
-        // The library answers NULL both for an empty list and for a failed read, and writes the
-        // count only for a read that gave a negative number: a count left at -1 is an empty list.
+        // The library answers NULL both for an empty list and for a failed read, leaves no
+        // last-error text, and writes the count (0) only when the framework gave an array with a
+        // negative count: that is the one failure that can be told; a count left at -1 reads as
+        // an empty list.
         int n = -1;
         char **texts = vorda_ppro_list_get(&n);
         if (!texts && n == 0)
