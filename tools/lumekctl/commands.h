@@ -78,5 +78,6 @@ void add_kid_commands(CLI::App &app, const Options &opts);
 void add_rtdb_commands(CLI::App &app, const Options &opts);   // rtdb, and its drift check
 void add_label_commands(CLI::App &app, const Options &opts);  // label, package, dir, deps
 void add_dpkg_hook_commands(CLI::App &app, const Options &opts);
+void add_package_protect_commands(CLI::App &app);  // package protect|unprotect|forget, after label
 
 }  // namespace lumekctl
