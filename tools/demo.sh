@@ -272,7 +272,8 @@ dpkg_demo() {
   step "$ctl" package unprotect --root="$root" --admindir="$root/var/lib/dpkg" lumekdemo
   step "$ctl" package protect --root="$root" --admindir="$root/var/lib/dpkg" lumekdemo
   step "$standin" entries
-  step dpkg --root="$root" --log=/dev/null -i "$d/lumekdemo_2.deb"
+  # The extra pre-invoke hook runs after the configured one: it shows the protection lifted.
+  step dpkg --root="$root" --log=/dev/null --pre-invoke="echo during the run: \$($standin protect $f)" -i "$d/lumekdemo_2.deb"
   step dpkg-query --root="$root" -W lumekdemo
   step "$standin" protect "$f"
   step "$standin" entries
