@@ -121,10 +121,13 @@ TEST(DpkgPackages, ContribHooksLabelExactlyWhatDpkgInstalled) {
            std::regex_replace(ro, std::regex("lib.so=verified"), "lib.so=parent")},
           // Killed in the new version's preinst: the protection comes back with the next run.
           {"touch /mnt/kill; d -i /mnt/deb/v2.deb; rm /mnt/kill; p demo-ro/prog none", lift},
-          {"d --configure -a", "demo-ro/lib.so=readonly demo-ro/prog=readonly"},
-          // Lifted during the upgrade; a second dpkg, started from the postinst, dies on the lock.
-          {"touch /mnt/second; d -i /mnt/deb/v2.deb && grep -x none /mnt/between && p demo-ro/prog readonly "
-           "&& "
+          // It also left a half-written state behind.
+          {"touch /var/lib/dpkg/lumek-dpkg-hook.state.ab12CD && d --configure -a && ! ls /var/lib/dpkg/*CD",
+           "demo-ro/lib.so=readonly demo-ro/prog=readonly"},
+          // Unpacked and configured as apt does: lifted during the unpack; a second dpkg, started
+          // from the postinst, dies on the lock.
+          {"touch /mnt/second; d --status-fd 1 --no-triggers --unpack --auto-deconfigure /mnt/deb/v2.deb && "
+           "d --configure -a && grep -x none /mnt/between && p demo-ro/prog readonly && "
            "! dpkg -s div 2>/dev/null && ! $c rtdb special | grep lib.so",
            lift +
                " demo-ro/conf=verified demo-ro/prog=verified demo-ro/run.sh=script demo-ro/prog=readonly "
