@@ -66,8 +66,7 @@ std::string sent_since(size_t &seen, const std::string &root) {
     std::vector<std::string> calls = lumek_test::framework_calls();
     static const std::regex rec(R"re(\{"([^"]*)", "([^"]*)")re");
     for (; seen < calls.size(); ++seen) {
-        if (calls[seen].rfind("lumek_exectl_multi_set", 0) &&
-            calls[seen].rfind("lumek_protect_multi_set(", 0))
+        if (calls[seen].rfind("lumek_exectl_multi_set", 0) && calls[seen].rfind("lumek_protect_multi_set", 0))
             continue;
         for (std::sregex_iterator m(calls[seen].begin(), calls[seen].end(), rec), end; m != end; ++m) {
             std::string path = (*m)[1];
@@ -86,8 +85,7 @@ using Scenarios = std::vector<std::pair<std::string, std::vector<Step>>>;
 void run_scenarios(const Scenarios &scenarios) {
     for (auto &[root, steps] : scenarios) {
         const std::string real = fs::path(root).lexically_normal();
-        fs::create_directories(real + "/var/lib/dpkg/updates");
-        fs::create_directories(real + "/opt/div");
+        for (auto dir : {"/var/lib/dpkg/updates", "/opt/div"}) fs::create_directories(real + dir);
         std::ofstream(real + "/var/lib/dpkg/status");
         std::ofstream("/usr/share/lumek-utils/data/script_list") << real + "/opt/demo-ro/run.sh\n";
         setenv("R", root.c_str(), 1);
@@ -121,13 +119,16 @@ TEST(DpkgPackages, ContribHooksLabelExactlyWhatDpkgInstalled) {
            std::regex_replace(ro, std::regex("lib.so=verified"), "lib.so=parent")},
           // Killed in the new version's preinst: the protection comes back with the next run.
           {"touch /mnt/kill; d -i /mnt/deb/v2.deb; rm /mnt/kill; p demo-ro/prog none", lift},
-          // It also left a half-written state behind.
-          {"touch /var/lib/dpkg/lumek-dpkg-hook.state.ab12CD && d --configure -a && ! ls /var/lib/dpkg/*CD",
+          // Putting it back fails once; it also left a half-written state behind.
+          {"$s fault lumek_protect_multi_set --code -1006 && d --configure -a && p demo-ro/prog none",
+           "demo-ro/lib.so=readonly demo-ro/prog=readonly"},
+          {"touch /var/lib/dpkg/lumek-dpkg-hook.state.ab12CD && d --configure -a && ! ls /var/lib/dpkg/*CD "
+           "2>/dev/null",
            "demo-ro/lib.so=readonly demo-ro/prog=readonly"},
           // Unpacked and configured as apt does: lifted during the unpack; a second dpkg, started
           // from the postinst, dies on the lock.
           {"touch /mnt/second; d --status-fd 1 --no-triggers --unpack --auto-deconfigure /mnt/deb/v2.deb && "
-           "d --configure -a && grep -x none /mnt/between && p demo-ro/prog readonly && "
+           "d --configure -a && grep -qx none /mnt/between && p demo-ro/prog readonly && "
            "! dpkg -s div 2>/dev/null && ! $c rtdb special | grep lib.so",
            lift +
                " demo-ro/conf=verified demo-ro/prog=verified demo-ro/run.sh=script demo-ro/prog=readonly "
