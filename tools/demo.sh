@@ -239,28 +239,43 @@ unshare -m bash "$kid2/run.sh"
 rm -rf "$kid2"
 
 # Package-manager hooks: lumekctl dpkg-hook on a few paths, then a tiny package built with
-# dpkg-deb and installed by the real dpkg into a scratch root, with the dpkg integration of
-# contrib/dpkg installed as an administrator would (cmake --install --component dpkg; the
-# prefix and dpkg's configuration directory are private to this mount namespace); its
-# labels, the rtdb and the drift check follow.
+# dpkg-deb, in the read-only package list, installed by the real dpkg into a scratch root and
+# upgraded from v1 to v2 there, with the dpkg integration of contrib/dpkg installed as an
+# administrator would (cmake --install --component dpkg; the prefix, dpkg's configuration
+# directory and the data lists are private to this mount namespace). Its protection is
+# lifted for the upgrade and put back after it; the file v2 no longer ships loses its label.
 dpkg_demo() {
-  local d=/mnt/lumek-dpkg root=/mnt/lumek-dpkg/root
+  local d=/mnt/lumek-dpkg root=/mnt/lumek-dpkg/root f=/mnt/lumek-dpkg/root/opt/lumekdemo/demo-true v
   mount -t tmpfs tmpfs /mnt && mount -t tmpfs tmpfs /etc/dpkg/dpkg.cfg.d || return
-  mkdir -p "$d/pkg/DEBIAN" "$d/pkg/opt/lumekdemo" "$root/var/lib/dpkg/info" "$root/var/lib/dpkg/updates" "$d/prefix/sbin"
+  mkdir -p "$root/var/lib/dpkg/info" "$root/var/lib/dpkg/updates" "$d/prefix/sbin" "$d/data"
   : >"$root/var/lib/dpkg/status"
-  printf 'Package: lumekdemo\nVersion: 1.0\nArchitecture: all\nMaintainer: demo <demo@example.org>\nDescription: hook demo\n' >"$d/pkg/DEBIAN/control"
-  cp /usr/bin/true "$d/pkg/opt/lumekdemo/demo-true"
-  printf '#!/bin/sh\necho hello\n' >"$d/pkg/opt/lumekdemo/hello.sh"
-  printf '# lumekdemo\n' >"$d/pkg/opt/lumekdemo/README.md"
-  chmod 755 "$d/pkg/opt/lumekdemo/hello.sh"
-  dpkg-deb --root-owner-group -Zgzip --build "$d/pkg" "$d/lumekdemo.deb" >/dev/null || return
+  cp -a /usr/share/lumek-utils/data/. "$d/data" && echo lumekdemo >>"$d/data/readonly_pkg_list"
+  mount --bind "$d/data" /usr/share/lumek-utils/data || return
+  for v in 1 2; do
+    mkdir -p "$d/v$v/DEBIAN" "$d/v$v/opt/lumekdemo"
+    printf 'Package: lumekdemo\nVersion: %s\nArchitecture: all\nMaintainer: demo <demo@example.org>\nDescription: hook demo\n' $v >"$d/v$v/DEBIAN/control"
+    cp /usr/bin/true "$d/v$v/opt/lumekdemo/demo-true"
+    printf '# lumekdemo\n' >"$d/v$v/opt/lumekdemo/README.md"
+  done
+  echo v2 >>"$d/v2/opt/lumekdemo/demo-true"
+  printf '#!/bin/sh\necho hello\n' >"$d/v1/opt/lumekdemo/hello.sh"
+  chmod 755 "$d/v1/opt/lumekdemo/hello.sh"
+  for v in 1 2; do dpkg-deb --root-owner-group -Zgzip --build "$d/v$v" "$d/lumekdemo_$v.deb" >/dev/null || return; done
   cmake --install "$build" --component dpkg --prefix "$d/prefix" >/dev/null || return
   ln -s "$ctl" "$d/prefix/sbin/lumekctl"
   step "$ctl" rtdb create
   printf '/usr/bin/true\n/usr/bin/env\n/usr/share/doc/README.md\n' | step "$ctl" dpkg-hook
   step "$ctl" --json dpkg-hook --protect coreutils:amd64 /usr/bin/ls /usr/bin/cat
   step grep -v '^#' /etc/dpkg/dpkg.cfg.d/lumek
-  step dpkg --root="$root" --log=/dev/null -i "$d/lumekdemo.deb"
+  step dpkg --root="$root" --log=/dev/null -i "$d/lumekdemo_1.deb"
+  step "$standin" protect "$f"
+  step "$ctl" package unprotect --root="$root" --admindir="$root/var/lib/dpkg" lumekdemo
+  step "$ctl" package protect --root="$root" --admindir="$root/var/lib/dpkg" lumekdemo
+  step "$standin" entries
+  # The extra pre-invoke hook runs after the configured one: it shows the protection lifted.
+  step dpkg --root="$root" --log=/dev/null --pre-invoke="echo during the run: \$($standin protect $f)" -i "$d/lumekdemo_2.deb"
+  step dpkg-query --root="$root" -W lumekdemo
+  step "$standin" protect "$f"
   step "$standin" entries
   step "$ctl" rtdb special
   step "$ctl" rtdb check

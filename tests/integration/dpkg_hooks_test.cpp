@@ -1,6 +1,6 @@
 // The package manager's hooks against the stand-in and its memdb, with real files of every
 // type and real data lists in a private mount namespace (on /mnt: "/tmp/" paths are never
-// labelled by the package manager's tools), and the contrib dpkg hooks run by the real dpkg.
+// labelled by the package manager's tools).
 #include <sched.h>
 #include <stdlib.h>
 #include <sys/mount.h>
@@ -8,7 +8,6 @@
 
 #include <filesystem>
 #include <fstream>
-#include <regex>
 #include <string>
 #include <tuple>
 #include <vector>
@@ -87,48 +86,6 @@ void store_special(std::string path, std::string label) {
 std::string rec(const std::string &name, const char *label, int type = -1) {
     return "{\"" + kBin + name + "\", \"" + label + "\"" + (type < 0 ? "" : ", " + std::to_string(type)) +
            "}";
-}
-
-// The contrib dpkg integration as installed with prefix /mnt/p, around real dpkg runs into
-// scratch roots (the namespace's own with /opt and the dpkg database on tmpfs, too), with
-// fixture packages built by dpkg-deb: demo-ro (read-only listed, a conffile) and div (one
-// file of each diversion kind, and decoys where the diversion lines would name relative paths).
-const char kFixtures[] = R"(set -e; b=/mnt/dh/bin; mkdir -p /mnt/deb /mnt/cwd /mnt/p/sbin; cd /mnt/deb
-for d in /opt /var/lib/dpkg /var/tmp /etc/dpkg/dpkg.cfg.d; do mount -t tmpfs tmpfs $d; done
-cmake --install )" LUMEK_BIN_DIR R"(/.. --component dpkg --prefix /mnt/p >/dev/null
-ln -s )" LUMEK_BIN_DIR R"(/lumekctl /mnt/p/sbin
-mk() { mkdir -p $1/DEBIAN $1/opt/$1; printf 'Package: %s\nVersion: 1\nArchitecture: all\nMaintainer: m <m@m>\nDescription: d\n' $1 >$1/DEBIAN/control; }
-mk demo-ro; cp $b/prog $b/lib.so $b/run.sh $b/README.md demo-ro/opt/demo-ro; echo c >demo-ro/opt/demo-ro/conf
-echo /opt/demo-ro/conf >demo-ro/DEBIAN/conffiles
-mk div; for f in local by own; do cp $b/prog div/opt/div/$f; done
-for p in demo-ro div; do dpkg-deb --root-owner-group -Zgzip --build $p $p.deb >/dev/null; done
-for l in 'locally diverted to: /opt/div/local.real' 'diverted by other to: /opt/div/by.real' \
-  'package diverts others to: /opt/div/own.orig'; do mkdir -p "/mnt/cwd/${l%/*}"; cp $b/prog "/mnt/cwd/$l"; done)";
-
-// Shell lines run in /mnt/cwd with the scenario's root in R: "d" is dpkg there.
-const std::string kDpkg = "d() { dpkg ${R:+--root=$R} --log=/dev/null \"$@\" >/dev/null; }; ";
-const char kDivert[] =
-    "for a in 'local.real local --local' 'by.real by --package other' 'own.orig own --package div'; "
-    "do set -- $a; cp /mnt/dh/bin/prog $R/opt/div/$1; dpkg-divert ${R:+--root=$R} --no-rename --divert "
-    "/opt/div/$1 $3 $4 --add /opt/div/$2 >/dev/null; done; ";
-
-// What the runs since @seen calls sent to be labelled or protected, in call order, as
-// "FILE=LABEL" with @root's /opt/ left out.
-std::string sent_since(size_t &seen, const std::string &root) {
-    std::string out;
-    std::vector<std::string> calls = framework_calls();
-    static const std::regex rec(R"re(\{"([^"]*)", "([^"]*)")re");
-    for (; seen < calls.size(); ++seen) {
-        if (calls[seen].rfind("lumek_exectl_multi_set_for_dpkg(", 0) &&
-            calls[seen].rfind("lumek_protect_multi_set(", 0))
-            continue;
-        for (std::sregex_iterator m(calls[seen].begin(), calls[seen].end(), rec), end; m != end; ++m) {
-            std::string path = (*m)[1];
-            if (path.rfind(root + "/opt/", 0) == 0) path.erase(0, root.size() + 5);
-            out += (out.empty() ? "" : " ") + path + "=" + (*m)[2].str();
-        }
-    }
-    return out;
 }
 
 }  // namespace
@@ -222,56 +179,5 @@ TEST(DpkgHooks, ProtectionByPackageName) {
                       lumek_whlist_protect_set_by_name_for_dpkg(nullptr, nullptr, 0),
                   0);
         EXPECT_EQ(framework_calls().back(), "lumek_getstatus()");
-    });
-}
-
-// Each step is a shell line that must succeed and what its dpkg runs sent to the framework.
-TEST(DpkgHooks, ContribHooksLabelExactlyWhatDpkgInstalled) {
-    in_tree([] {
-        ASSERT_EQ(system(kFixtures), 0);
-        ASSERT_EQ(chdir("/mnt/cwd"), 0);
-        const std::string labels =
-                              "demo-ro/conf=verified demo-ro/lib.so=parent demo-ro/prog=verified "
-                              "demo-ro/run.sh=script",
-                          ro = labels + " demo-ro/lib.so=readonly demo-ro/prog=readonly";
-        struct Step {
-            std::string run, want;
-        };
-        for (auto &[root, steps] : std::vector<std::pair<std::string, std::vector<Step>>>{
-                 // The namespace's own root: diversions, decoys in the working directory, removal.
-                 {"",
-                  {{"d -i /mnt/deb/demo-ro.deb", ro},
-                   {kDivert + std::string("d -i /mnt/deb/div.deb"),
-                    "div/by.real=verified div/local.real=verified div/own=verified"},
-                   {"d -r demo-ro", ""}}},
-                 // A run whose labelling failed is caught up by the next; a reinstall is labelled.
-                 {"/mnt/r",
-                  {{LUMEK_BIN_DIR "/lumek-standin fault lumek_exectl_multi_set_for_dpkg --code -1006 && "
-                                  "d -i /mnt/deb/demo-ro.deb",
-                    labels},
-                   {"d --configure -a", ro},
-                   {"d -i /mnt/deb/demo-ro.deb", ro},
-                   // Neither a missing lumekctl nor a missing hook fails dpkg.
-                   {"rm /mnt/p/sbin/lumekctl && d -i /mnt/deb/div.deb", ""},
-                   {"mv /mnt/p/libexec/lumek/lumek-dpkg-hook /mnt && d --configure -a", ""},
-                   {"mv /mnt/lumek-dpkg-hook /mnt/p/libexec/lumek && ln -s " LUMEK_BIN_DIR
-                    "/lumekctl /mnt/p/sbin && d --configure -a",
-                    "div/by=verified div/local=verified div/own=verified"}}},
-                 // Roots under scratch space and given with "..".
-                 {"/var/tmp/r", {{"d -i /mnt/deb/demo-ro.deb", ro}}},
-                 {"/mnt/r/../r2", {{"d -i /mnt/deb/demo-ro.deb", ro}}}}) {
-            const std::string real = fs::path(root).lexically_normal();
-            write(real + "/var/lib/dpkg/status", "");
-            fs::create_directories(real + "/var/lib/dpkg/updates");
-            fs::create_directories(real + "/opt/div");
-            write("/mnt/dh/data/script_list", real + "/opt/demo-ro/run.sh\n");
-            store_special(real + "/opt/demo-ro/lib.so", "parent");
-            setenv("R", root.c_str(), 1);
-            size_t seen = framework_calls().size();
-            for (auto &[run, want] : steps) {
-                EXPECT_EQ(system((kDpkg + run).c_str()), 0) << root << ": " << run;
-                EXPECT_EQ(sent_since(seen, real), want) << root << ": " << run;
-            }
-        }
     });
 }

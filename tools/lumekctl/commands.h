@@ -83,5 +83,6 @@ void add_label_commands(CLI::App &app, const Options &opts);  // label, package,
 void add_dpkg_hook_commands(CLI::App &app, const Options &opts);
 // lumekctl completion bash: a completion script read off the command tree @root.
 void add_completion_commands(CLI::App &app);
+void add_package_protect_commands(CLI::App &app);  // package protect|unprotect|forget, after label
 
 }  // namespace lumekctl

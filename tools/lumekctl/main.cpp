@@ -154,6 +154,7 @@ int run(int argc, char **argv) {
     lumekctl::add_label_commands(app, opts);
     lumekctl::add_dpkg_hook_commands(app, opts);
     lumekctl::add_completion_commands(app);
+    lumekctl::add_package_protect_commands(app);
 
     app.footer(kExitHelp);
     try {
