@@ -134,30 +134,30 @@ TEST(ElfNeeded, EveryNeededNameIsLocatedAsWhereisLocatesIt) {
     EXPECT_GT(answered, names.size() / 2);
 }
 
-// whereis' own rules on a laid-out tree: an exact name of any kind of entry, a directory
-// reached through a link printed under its real path, the wildcard directories and PATH
-// left to whereis.
+// whereis' rules on a laid-out tree: an exact name of any kind of entry, directory order, a
+// directory reached through a link printed under its real path, wildcards and PATH left to whereis.
 TEST(ElfNeeded, LocatingFollowsWhereisRules) {
     lumek_test::in_private_tree(
         [] {
             for (const char *d : {"/usr/local", "/opt"})
                 if (mount("tmpfs", d, "tmpfs", 0, nullptr) != 0) return false;
-            for (const char *d :
-                 {"/usr/local/lib/libdir.so.1", "/usr/local/real", "/opt/x/bin", "/usr/local/p"})
+            for (const char *d : {"/usr/local/lib/libdir.so.1", "/usr/local/real", "/opt/x/bin",
+                                  "/usr/local/p", "/usr/local/bin", "/usr/local/etc"})
                 fs::create_directories(d);
             fs::create_directory_symlink("/usr/local/real", "/usr/local/games");
             fs::create_symlink("/nowhere", "/usr/local/lib/libdangling.so.2");
             for (const char *f :
                  {"/usr/local/real/libq.so.3", "/usr/local/lib/libc.so.6", "/usr/local/lib/libq",
-                  "/opt/x/bin/libopt.so.1", "/usr/local/p/libpath.so.1"})
+                  "/opt/x/bin/libopt.so.1", "/usr/local/p/libpath.so.1", "/usr/local/etc/libord.so.1",
+                  "/usr/local/bin/libord.so.1"})
                 std::ofstream{f};
             setenv("PATH", ("/usr/local/p:" + std::string(getenv("PATH"))).c_str(), 1);
             return true;
         },
         [] {
-            Names names{"libdir.so.1", "libdangling.so.2", "libq.so.3",   "libc.so.6",
-                        "libq.so",     "libopt.so.1",      "libpath.so.1"};
-            EXPECT_EQ(compare_locations(names), 4u);
+            Names names{"libdir.so.1", "libdangling.so.2", "libq.so.3",    "libc.so.6",
+                        "libq.so",     "libopt.so.1",      "libpath.so.1", "libord.so.1"};
+            EXPECT_EQ(compare_locations(names), 5u);
             EXPECT_EQ(whereis_first_binary("libq.so.3"), "/usr/local/real/libq.so.3");
             for (const char *odd : {"libopt.so.1", "libpath.so.1", "x/libc.so.6", ".."})
                 EXPECT_FALSE(whereis_first_binary(odd)) << odd;
