@@ -1,4 +1,5 @@
-// Finding a program's direct shared-library dependencies with the object-file tools, run
+// Finding a program's direct shared-library dependencies: read from the file and located
+// in-process where that gives the tools' answer, else with the object-file tools, run
 // without a shell, their output filtered here the way the classic pipelines filtered it.
 #include <limits.h>
 #include <stdlib.h>
@@ -7,6 +8,7 @@
 #include <algorithm>
 
 #include "common/spawn.h"
+#include "label/elf_needed.h"
 #include "label/label_internal.h"
 
 namespace lumek::label {
@@ -77,16 +79,23 @@ std::optional<std::string> whereis_candidate(const std::string &line) {
     return line.substr(slash, end - slash);
 }
 
+std::optional<std::vector<std::string>> objdump_needed(const char *program) {
+    SpawnOptions so;
+    so.capture_stdout = true;
+    // "--" keeps a program path that starts with "-" a file name.
+    SpawnResult r = run_command({kObjdump, "-p", "--", program}, so);
+    if (!r.ran) return std::nullopt;
+    return needed_from_objdump(r.out);
+}
+
 std::optional<std::vector<std::string>> DepScanner::needed_names(const char *program) {
     auto known = needed_.find(program);
     if (known != needed_.end()) return known->second;
-    SpawnOptions so;
-    so.capture_stdout = true;
-    ++processes_;
-    // "--" keeps a program path that starts with "-" a file name.
-    SpawnResult r = run_command({kObjdump, "-p", "--", program}, so);
-    std::optional<std::vector<std::string>> names;
-    if (r.ran) names = needed_from_objdump(r.out);
+    std::optional<std::vector<std::string>> names = elf_needed_file(program);
+    if (!names) {
+        ++processes_;
+        names = objdump_needed(program);
+    }
     needed_.emplace(program, names);
     return names;
 }
@@ -108,12 +117,17 @@ std::optional<std::vector<std::string>> DepScanner::ask_whereis(bool binaries_on
 }
 
 // whereis lists binaries before manual pages and sources, so the first location of its full
-// answer is the first binary whenever there is one. Binaries alone are quick to find, so all
-// names are asked for binaries in one run, and only names without one are asked in full.
+// answer is the first binary whenever there is one. Most are found in-process; the others
+// are asked for binaries in one run, and only names without one are asked in full.
 std::vector<DepScanner::Location> DepScanner::locate(const std::vector<std::string> &names) {
     std::vector<std::string> todo;
     for (const auto &n : names)
-        if (!where_.count(n) && std::find(todo.begin(), todo.end(), n) == todo.end()) todo.push_back(n);
+        if (!where_.count(n) && std::find(todo.begin(), todo.end(), n) == todo.end()) {
+            if (auto found = whereis_first_binary(n))
+                where_.emplace(n, Location{true, std::move(found)});
+            else
+                todo.push_back(n);
+        }
     std::vector<std::string> full;
     if (!todo.empty()) {
         auto lines = ask_whereis(true, todo);
