@@ -1,11 +1,13 @@
 // lumek_memdb_whlist_create from a daemon whitelist of 100,000 entries, and loads with one
 // filter and with none, beside the floor measured in the same run: the stand-in memdb
 // storing and retrieving the same records directly (one database, the same indexes, the
-// same queries, a callback that only counts). Run inside lumek-sandbox.
+// same queries, a callback that only counts). Creates are timed as the best of two rounds.
+// Run inside lumek-sandbox.
 #include <stdio.h>
 #include <string.h>
 #include <sys/resource.h>
 
+#include <algorithm>
 #include <chrono>
 #include <functional>
 #include <string>
@@ -19,7 +21,8 @@
 namespace {
 
 constexpr int kEntries = 100000;
-constexpr int kFloorKey = 20000;  // beside the rtdb's 10000
+constexpr int kFloorKey = 20000;  // beside the rtdb's
+constexpr int kRtdbKey = 10000;   // the floor's loads read the records the create stored
 constexpr const char kHash[] = "D41D8CD98F00B204E9800998ECF8427E";
 
 double seconds_of(const std::function<void()> &fn) {
@@ -95,7 +98,7 @@ double floor_store() {
 
 double floor_load(const char *label, size_t *n) {
     return seconds_of([&] {
-        MemdbHandle *h = lumek_memdb_connect_database(kFloorKey);
+        MemdbHandle *h = lumek_memdb_connect_database(kRtdbKey);
         int32_t kind = 0;
         MemdbQuery q;
         memset(&q, 0, sizeof q);
@@ -139,12 +142,24 @@ int main() {
     }
     printf("%-22s %8s %10s %12s %10s %7s %13s\n", "operation", "records", "time s", "records/s", "floor s",
            "ratio", "peak RSS");
-    double floor = floor_store();
-    lumek_memdb_whlist_delete();
-    double ours = seconds_of([] {
-        if (lumek_memdb_whlist_create() != 0) fprintf(stderr, "create failed\n");
-    });
+    // The best of two rounds each, alternating, so that other load on the machine weighs on
+    // both alike; each store starts from an empty memdb.
+    double floor = 1e30, ours = 1e30, fetch = 1e30;
+    for (int round = 0; round < 2; ++round) {
+        floor = std::min(floor, floor_store());
+        lumek_memdb_delete_database(kFloorKey);
+        lumek_memdb_whlist_delete();
+        ours = std::min(ours, seconds_of([] {
+                            if (lumek_memdb_whlist_create() != 0) fprintf(stderr, "create failed\n");
+                        }));
+    }
     row("create (100k entries)", ours, floor, kEntries);
+    for (int round = 0; round < 2; ++round)
+        fetch = std::min(fetch, seconds_of([] {
+                             WhlistObject *list = nullptr;
+                             if (lumek_whlist_load_all(&list) != 0) fprintf(stderr, "load_all failed\n");
+                             lumek_whlist_objects_free(&list);
+                         }));
     for (const char *label : {"trusted", static_cast<const char *>(nullptr)}) {
         size_t n_floor = 0, n_ours = 0;
         double f = floor_load(label, &n_floor);
@@ -153,8 +168,11 @@ int main() {
         row(label ? "load --label trusted" : "load (no filter)", o, f, n_ours);
     }
     printf("\nfloor: the stand-in memdb storing / retrieving the same records directly; target ratio <= 2\n");
-    printf("create includes the daemon call that fetches the 100,000 entries\n");
-    lumek_memdb_delete_database(kFloorKey);
+    printf("create: target ratio <= 1.1; times are the best of two rounds\n");
+    printf(
+        "create includes the daemon call that fetches the 100,000 entries (%.3f s alone); the rest is\n"
+        "%.2fx the floor. Both make one memdb call, so one commit, per record: the memdb has no batch call\n",
+        fetch, (ours - fetch) / floor);
     lumek_memdb_whlist_delete();
     g_object_unref(conn);
     return 0;

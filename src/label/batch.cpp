@@ -1,4 +1,6 @@
 // Labelling a caller's array of files in one batch.
+#include <string.h>
+
 #include "core/last_error.h"
 #include "label/label_internal.h"
 
@@ -15,12 +17,16 @@ int32_t label_many_files(int kind, int op, const char **paths, int count) {
         const char *p = paths[i];
         Decision d = decider.decide(kind, op, p);
         const char *path = d.label ? rewrite_user_data_path(p) : nullptr;
+        size_t len = 0;
         // A path cut to fit the record could name another, existing file.
-        if (!d.label || !fits_record(path)) {
+        if (!d.label || !fits_record(path, &len)) {
             log_line(kMsgInvalidAttr, p ? p : "(null)");
             continue;
         }
-        marks[static_cast<size_t>(i)] = make_record(path, d.label->c_str());
+        // Filled where it lies: the list is zeroed already.
+        MarkRecord &r = marks[static_cast<size_t>(i)];
+        memcpy(r.path, path, len);
+        strncpy(r.label, d.label->c_str(), sizeof r.label - 1);
         // The decision already asked for the type of this very path.
         int type = path == p ? d.file_type : parse_file_type(path);
         if (kind == kKindExectl && op != kOpDelete && type == LUMEK_OBJ_PROGRAM)

@@ -129,7 +129,10 @@ int32_t exectl_multi_add_for_dpkg(const char **paths, int32_t count) {
     Decider decider;
     for (int32_t i = 0; i < count; ++i) {
         const char *p = paths[i];
-        if (skipped(p)) continue;
+        if (!p || has_skipped_extension(p)) continue;
+        // A file the probe classifies exists: the existence probe is asked only when it does not.
+        int type = parse_file_type(p);
+        if ((type < LUMEK_OBJ_PROGRAM || type > LUMEK_OBJ_OTHER) && path_is_exist(p) < 0) continue;
         const char *path = rewrite_user_data_path(p);
         size_t len;
         // A path cut to fit the record could name another, existing file.
@@ -137,11 +140,10 @@ int32_t exectl_multi_add_for_dpkg(const char **paths, int32_t count) {
             log_line(kMsgPathTooLong, path, len);
             continue;
         }
-        TypedMarkRecord r{};
-        r.file_type = parse_file_type(p);
-        strncpy(r.label, decider.list_label(p), sizeof r.label - 1);
+        TypedMarkRecord &r = records.emplace_back();  // zeroed, filled where it lies
+        r.file_type = type;
+        strncpy(r.label, decider.list_label(p, type), sizeof r.label - 1);
         memcpy(r.path, path, len);
-        records.push_back(r);
     }
     if (records.empty()) return 0;
     if (special.head) {

@@ -60,22 +60,51 @@ std::optional<ListHit> Decider::lookup(const std::string &abs_path) {
     return std::nullopt;
 }
 
+// A file that is not a link is named by its directory's absolute form and its own name,
+// whether the framework's absolute path resolves links or only folds "." and "..". So the
+// framework is asked once per directory of a call, not once per file. Links and files it
+// cannot classify are asked about as they are.
+std::optional<std::string> Decider::absolute_path(const char *path, int type) {
+    const char *slash = strrchr(path, '/');
+    const char *name = slash ? slash + 1 : path;
+    // A name that "." or ".." would fold away, or none at all, is no name of a file.
+    bool plain_name = *name && strcmp(name, ".") != 0 && strcmp(name, "..") != 0;
+    if (type < LUMEK_OBJ_PROGRAM || type > LUMEK_OBJ_OTHER || !plain_name) {
+        MallocPtr abs(get_absolute_path(path));
+        if (!abs) return std::nullopt;
+        return std::string(abs.get());
+    }
+    std::string dir = !slash ? std::string(".") : slash == path ? std::string("/") : std::string(path, slash);
+    auto it = dirs_.find(dir);
+    if (it == dirs_.end()) {
+        MallocPtr abs(get_absolute_path(dir.c_str()));
+        it = dirs_.emplace(std::move(dir), abs ? std::optional<std::string>(abs.get()) : std::nullopt).first;
+    }
+    if (!it->second) return std::nullopt;
+    std::string out = *it->second;
+    if (out.empty() || out.back() != '/') out += '/';
+    out += name;
+    return out;
+}
+
 Decision Decider::decide(int kind, int op, const char *path) {
     // A NULL path is undecidable; the framework's probes are never asked about it.
     if (!path) return text(LUMEK_LABEL_RULE_UNCLASSIFIED, nullptr);
-    if (path_is_exist(path) < 0)
-        return text(LUMEK_LABEL_RULE_MISSING, kind == kKindProtect ? kProtectNone : kLabelUnknown);
+    // A file the probe classifies exists: the existence probe is asked only when it does not.
     int type = parse_file_type(path);
-    if (type < 0 || type > 4) return text(LUMEK_LABEL_RULE_UNCLASSIFIED, nullptr, type);
+    bool classified = type >= LUMEK_OBJ_PROGRAM && type <= LUMEK_OBJ_OTHER;
+    if (!classified && path_is_exist(path) < 0)
+        return text(LUMEK_LABEL_RULE_MISSING, kind == kKindProtect ? kProtectNone : kLabelUnknown);
+    if (!classified) return text(LUMEK_LABEL_RULE_UNCLASSIFIED, nullptr, type);
     if (kind == kKindProtect)
         return text(LUMEK_LABEL_RULE_PROTECT, op_chooses(op) ? kProtectReadonly : kProtectNone, type);
     if (!kind_accepts(kind, type)) return text(LUMEK_LABEL_RULE_WRONG_KIND, nullptr, type);
     if (!op_chooses(op)) return text(LUMEK_LABEL_RULE_DELETE, kLabelUnknown, type);
-    MallocPtr abs(get_absolute_path(path));
+    std::optional<std::string> abs = absolute_path(path, type);
     if (!abs) return text(LUMEK_LABEL_RULE_NO_ABSOLUTE, kLabelUnknown, type);
     Decision d;
     d.file_type = type;
-    d.hit = lookup(abs.get());
+    d.hit = lookup(*abs);
     if (d.hit) {
         d.rule = LUMEK_LABEL_RULE_LISTED;
         d.label = kDataLists[d.hit->list].label;
@@ -86,10 +115,10 @@ Decision Decider::decide(int kind, int op, const char *path) {
     return d;
 }
 
-const char *Decider::list_label(const char *path) {
-    MallocPtr abs(get_absolute_path(path));
+const char *Decider::list_label(const char *path, int type) {
+    std::optional<std::string> abs = absolute_path(path, type);
     if (!abs) return kLabelUnknown;
-    auto hit = lookup(abs.get());
+    auto hit = lookup(*abs);
     return hit ? kDataLists[hit->list].label : kLabelVerified;
 }
 

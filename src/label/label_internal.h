@@ -124,7 +124,8 @@ struct Decision {
 };
 
 // Decides labels for the files of one exported call. The data lists are read on the first
-// lookup and kept only as long as the Decider, so an edited list takes effect next call.
+// lookup and kept only as long as the Decider, so an edited list takes effect next call;
+// so are the absolute forms of the directories the call's files lie in.
 class Decider {
   public:
     Decision decide(int kind, int op, const char *path);
@@ -132,11 +133,15 @@ class Decider {
     MallocPtr choose_label(int kind, int op, const char *path);
     // The exectl label the data lists alone give an existing @path, whatever its type: the
     // first list naming it, "verified" when none does, "unknown" without an absolute path.
-    const char *list_label(const char *path);
+    // @type is what parse_file_type gave for @path, when the caller has asked already.
+    const char *list_label(const char *path, int type = -1);
 
   private:
     std::optional<ListHit> lookup(const std::string &abs_path);
+    // get_absolute_path(@path), asked once per directory for a file of @type 0 to 4.
+    std::optional<std::string> absolute_path(const char *path, int type);
     std::optional<std::vector<ListSet>> lists_;
+    std::unordered_map<std::string, std::optional<std::string>> dirs_;
 };
 
 // choose_label for a single call (its own Decider).

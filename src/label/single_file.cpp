@@ -21,26 +21,28 @@ int32_t report_unreadable_label(const char *path, const ProbeFailure &why) {
 
 int32_t label_one_file(DepScanner &scan, int kind, int op, const char *path, int sm) {
     if (!path) return report_invalid_argument();
-    MallocPtr text = scan.decider().choose_label(kind, op, path);
-    if (!text) {
+    Decision d = scan.decider().decide(kind, op, path);
+    if (!d.label) {
         set_last_error(kMsgInvalidAttr, path);
         return LUMEK_WHLIST_ERR_FILE_ATTR;
     }
+    char text[kLabelSize] = {};
+    strncpy(text, d.label->c_str(), sizeof text - 1);
     int rc;
     bool batch = false;
     if (!kind_is_exectl(kind)) {
-        rc = sm ? lumek_protect_set_sm(path, text.get()) : lumek_protect_set(path, text.get());
+        rc = sm ? lumek_protect_set_sm(path, text) : lumek_protect_set(path, text);
     } else if (kind == kKindKmod) {
-        rc = lumek_exectl_set(path, text.get());
-    } else if (op != kOpDelete && parse_file_type(path) == LUMEK_OBJ_PROGRAM) {
+        rc = lumek_exectl_set(path, text);
+    } else if (op != kOpDelete && d.file_type == LUMEK_OBJ_PROGRAM) {  // the decision's own probe
         // A label that cannot be read is not "nothing to do": the program would stay as it is.
         ProbeFailure why;
         int state = probe_exectl_state(path, nullptr, &why);
         if (state == kStateUnreadable) return report_unreadable_label(path, why);
-        rc = exectl_ldd_set(scan, path, text.get(), state);
+        rc = exectl_ldd_set(scan, path, text, state);
         batch = true;
     } else {
-        rc = lumek_exectl_set(path, text.get());
+        rc = lumek_exectl_set(path, text);
     }
     // The batch setter counts what it applied.
     if (rc == 0 || (batch && rc > 0)) return LUMEK_WHLIST_OK;

@@ -182,6 +182,17 @@ TEST(LabelEngine, SingleFilesAndBatches) {
         EXPECT_EQ(log_matching("invalid file attribute").size(), logged + 3);
         EXPECT_EQ(log_matching("(null): invalid file attribute").size(), 1u);
         for (int n : {0, -1}) EXPECT_EQ(lumek_whlist_multi_add(0, paths, n), LUMEK_WHLIST_ERR_INVALID_ARG);
+        // A file in a linked directory is named by its own path, whatever the batch saw before
+        // it; only list lines are resolved. The working directory is the linked one.
+        fs::create_directory_symlink("bin", kRoot + "/binlink");
+        ASSERT_EQ(chdir((kRoot + "/binlink").c_str()), 0);
+        const std::string linked = kRoot + "/binlink/run.sh";
+        const char *same[] = {run.c_str(), linked.c_str(), "run.sh", "./../binlink/run.sh"};
+        EXPECT_EQ(lumek_whlist_multi_add(0, same, 4), 4);
+        EXPECT_EQ(
+            lumek_test::framework_calls("lumek_exectl_multi_set").back(),
+            "lumek_exectl_multi_set(4, {\"" + run + "\", \"parent\"}, {\"" + linked +
+                "\", \"verified\"}, {\"run.sh\", \"parent\"}, {\"./../binlink/run.sh\", \"verified\"})");
     });
 }
 

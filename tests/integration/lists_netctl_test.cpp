@@ -95,6 +95,23 @@ TEST_F(Netctl, ProgramFileCheck) {
     EXPECT_EQ(log[0].rfind("16|0|is_program_file|magic_load failed: ", 0), 0u) << log[0];
 }
 
+// The cookie a thread keeps is loaded again once its database file is replaced.
+TEST_F(Netctl, ReplacedMagicDatabaseIsPickedUp) {
+    const std::string db = p("magic"), prog = p("lumekprog");
+    std::ofstream(prog) << "LUMEK-PROG\n";
+    setenv("MAGIC", db.c_str(), 1);
+    for (auto [mime, result] : {std::pair{"application/x-executable", 0},
+                                {"text/x-lumek", -3},
+                                {"application/x-pie-executable", 0}}) {
+        SCOPED_TRACE(mime);
+        std::ofstream(db + ".new") << "0\tstring\tLUMEK-PROG\tlumek test\n!:mime\t" << mime << "\n";
+        fs::rename(db + ".new", db);
+        EXPECT_EQ(vorda_netctl_list_add(1, prog.c_str()), result);
+    }
+    unsetenv("MAGIC");
+    EXPECT_EQ(vorda_netctl_list_add(1, prog.c_str()), -3);  // the default database again
+}
+
 TEST_F(Netctl, ProgramListLifecycle) {
     const std::string prog = p("prog");
     int n = 77;
