@@ -197,6 +197,20 @@ TEST_F(Netctl, PackageList) {
     EXPECT_EQ(list_entries("netctl_pkg"), (Lines{"0 1 ", "0 1 " + longer}));
     EXPECT_EQ(kernel_commands(), Lines{});
     EXPECT_EQ(vorda_netctl_pkg_list_get(1, nullptr), nullptr);
+    EXPECT_EQ(vorda_netctl_pkg_list_del(2, full.c_str()), 0);
+    EXPECT_EQ(log_lines(),
+              (Lines{"16|0|vorda_netctl_pkg_list_get|invalid parameters\\n",
+                     "16|0|vorda_netctl_pkg_list_del|" + full + ": cannot find netctl data\\n"}));
+    // A failed read with a count left behind is an empty list, count untouched.
+    ASSERT_EQ(lumek_standin_reset(), 0);
+    for (const char *f : {"lumek_netctl_pkg_read_all_data_with_uid", "lumek_netctl_read_all_data_with_uid"})
+        ASSERT_EQ(fault(f, 2), 0);
+    n = 9;
+    EXPECT_EQ(vorda_netctl_pkg_list_get(2, &n), nullptr);
+    EXPECT_EQ(vorda_netctl_list_get(1, &n), nullptr);
+    EXPECT_EQ(n, 9);
+    EXPECT_EQ(log_lines(), (Lines{"16|0|vorda_netctl_pkg_list_get|netctl list[2] is null\\n",
+                                  "16|0|vorda_netctl_list_get|netctl list[1] is null\\n"}));
 }
 
 }  // namespace

@@ -129,19 +129,25 @@ TEST_F(Lists, PproDeleteUsesTheStoredTypeAndListsBothTypes) {
     n = 5;
     EXPECT_EQ(vorda_ppro_list_get(&n), nullptr);
     EXPECT_EQ(n, 5);
+    EXPECT_EQ(log_lines().back(), "2|0|vorda_ppro_list_get|ppro list is null\\n");
     EXPECT_EQ(vorda_ppro_list_add(nullptr, 1), -1);
     EXPECT_EQ(vorda_ppro_list_add(idle.c_str(), 3), -1);
 }
 
 TEST_F(Lists, PblkRefusesListedPathsAndReadsOddStrides) {
     const std::string a = "/opt/a", b(4161, 'b'), c = "/srv/third/entry";
+    int n = 5;
+    EXPECT_EQ(vorda_pblk_list_get(&n), nullptr);
+    EXPECT_EQ(n, 5);
+    EXPECT_EQ(vorda_pblk_list_del(a.c_str()), 0);
+    EXPECT_EQ(log_lines(), (Lines{"2|0|vorda_pblk_list_get|pblk list is null\\n",
+                                  "2|0|vorda_pblk_list_del|/opt/a: cannot find pblk data\\n"}));
     ASSERT_EQ(vorda_pblk_list_add(a.c_str()), 0);
     EXPECT_EQ(vorda_pblk_list_add(a.c_str()), -4);
     EXPECT_EQ(log_lines().back(), "2|0|vorda_pblk_list_add|add pblk data failed, path = /opt/a, ret = -1\\n");
     EXPECT_EQ(kernel_commands().size(), 1u);
     ASSERT_EQ(vorda_pblk_list_add(b.c_str()), 0);  // fills its record: no terminator
     ASSERT_EQ(vorda_pblk_list_add(c.c_str()), 0);
-    int n = 0;
     EXPECT_EQ(take_texts(vorda_pblk_list_get(&n), n), (Lines{a, b, c}));
     EXPECT_EQ(n, 3);
 
