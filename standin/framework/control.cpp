@@ -251,6 +251,20 @@ int lumek_standin_fault_set(const char *func, const LumekStandinFault *fault) {
     });
 }
 
+int lumek_standin_fault_skip(const char *func, int calls) {
+    if (!func || calls < 0) return -1;
+    return standin::guarded(-1, [&]() -> int {
+        Session s;
+        sqlite3_stmt *st = s ? s->stmt("UPDATE faults SET skip = ? WHERE func = ?") : nullptr;
+        if (!st) return -1;
+        sqlite3_bind_int(st, 1, calls);
+        sqlite3_bind_text(st, 2, func, -1, SQLITE_TRANSIENT);
+        int rc = sqlite3_step(st);
+        sqlite3_reset(st);
+        return rc == SQLITE_DONE && sqlite3_changes(s->db()) == 1 ? 0 : -1;
+    });
+}
+
 int lumek_standin_fault_clear(const char *func) {
     return standin::guarded(-1, [&]() -> int {
         if (!func) {

@@ -95,6 +95,9 @@ char **lumek_standin_log_lines(int *count);
 /* Makes the next calls of @func fail (or answer) as @fault says; replaces an earlier
  * fault of @func. Returns 0 or -1. */
 int lumek_standin_fault_set(const char *func, const LumekStandinFault *fault);
+/* Lets the next @calls calls of @func through untouched before its fault applies (the
+ * fault must be set first). Returns 0 or -1. */
+int lumek_standin_fault_skip(const char *func, int calls);
 /* Clears @func's fault, or every fault when @func is NULL. Returns 0 or -1. */
 int lumek_standin_fault_clear(const char *func);
 

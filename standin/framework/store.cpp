@@ -71,7 +71,8 @@ const char kSchema[] =
     "CREATE INDEX IF NOT EXISTS calls_func ON calls(func, seq);"
     "CREATE TABLE IF NOT EXISTS faults(func TEXT PRIMARY KEY, remaining INTEGER NOT NULL,"
     "  ret INTEGER NOT NULL, err INTEGER NOT NULL, set_error INTEGER NOT NULL,"
-    "  code INTEGER NOT NULL, object BLOB NOT NULL, message TEXT NOT NULL);"
+    "  code INTEGER NOT NULL, object BLOB NOT NULL, message TEXT NOT NULL,"
+    "  skip INTEGER NOT NULL DEFAULT 0);"
     // Kernel-enforced lists, in insertion order (rowid), and the commands the kernel got.
     "CREATE TABLE IF NOT EXISTS netctl(uid INTEGER NOT NULL, path TEXT NOT NULL,"
     "  mode INTEGER NOT NULL, name TEXT NOT NULL, PRIMARY KEY(uid, path));"
@@ -232,11 +233,22 @@ void Store::record_call(const char *func, const std::string &args) {
 
 std::optional<Fault> Store::take_fault(const char *func) {
     sqlite3_stmt *st =
-        stmt("SELECT remaining, ret, err, set_error, code, object, message FROM faults WHERE func = ?");
+        stmt("SELECT remaining, ret, err, set_error, code, object, message, skip FROM faults WHERE func = ?");
     if (!st) return std::nullopt;
     sqlite3_bind_text(st, 1, func, -1, SQLITE_TRANSIENT);
     if (sqlite3_step(st) != SQLITE_ROW) {
         sqlite3_reset(st);
+        return std::nullopt;
+    }
+    if (sqlite3_column_int64(st, 7) > 0) {
+        // Not this call yet: a later one fails.
+        sqlite3_reset(st);
+        sqlite3_stmt *up = stmt("UPDATE faults SET skip = skip - 1 WHERE func = ?");
+        if (up) {
+            sqlite3_bind_text(up, 1, func, -1, SQLITE_TRANSIENT);
+            sqlite3_step(up);
+            sqlite3_reset(up);
+        }
         return std::nullopt;
     }
     Fault f;

@@ -1,6 +1,5 @@
-// The reference daemon on the sandbox's private system bus, called with GDBus directly: what
-// the library's tests arrange through it (served data, injected errors and replies) and
-// what they read back (the call record).
+// The reference daemon on the sandbox's private system bus, called with GDBus directly: its
+// import and export of whole lists, which the library only starts.
 #include <fcntl.h>
 #include <gio/gio.h>
 #include <gtest/gtest.h>
@@ -28,30 +27,6 @@ using lumek_test::daemon_control_unref;
 using lumek_test::kDaemonBusName;
 using lumek_test::kDaemonPath;
 const char kIface[] = "com.vorda.lumek.whlist";
-
-// The wire table: method, a valid argument tuple (text form, "" for none), reply type.
-constexpr const char *kMethods[][3] = {
-    {"lumek_whlist_load", "(0, '')", "(a(sssssii))"},
-    {"lumek_whlist_load_sm", "(0, '')", "(a(sssssii))"},
-    {"lumek_whlist_load_all", "", "(a(sssssii))"},
-    {"lumek_whlist_load_by_obj_type", "(0, 'program', '')", "(a(sssssii))"},
-    {"lumek_whlist_get_count_by_obj_type", "(0, 'program', '')", "(i)"},
-    {"lumek_whlist_load_by_path", "('/usr/bin/ls',)", "((sssssii))"},
-    {"lumek_whlist_get_hash_by_path", "('/usr/bin/ls',)", "(s)"},
-    {"lumek_whlist_export", "(1, 'DIR/wire')", "(i)"},  // DIR: the test's directory
-    {"lumek_whlist_import", "(1, 'DIR/wire')", "(i)"},
-    {"lumek_whlist_protect_set_for_dpkg", "", "(i)"},
-    {"lumek_whlist_script_set_for_dpkg", "", "(i)"},
-    {"lumek_kmod_whlist_load", "('',)", "(a(si))"},
-    {"lumek_kmod_whlist_load_sm", "('',)", "(a(si))"},
-    {"lumek_bgset_set", "('background',)", "(i)"},
-    {"lumek_bgset_unset", "", "(i)"},
-    {"lumek_memdb_whlist_exectl_load", "", "(a(sssssii))"},
-};
-
-const char kServed[] =
-    "[('/usr/bin/ls', 'h-ls', 'program', 'trusted', 'readonly', 1, 2),"
-    " ('/usr/sbin/adduser', 'h-add', 'script', 'script', 'none', 3, 4)]";
 
 using lumek_test::parse_variant;
 
@@ -130,67 +105,7 @@ class DaemonTest : public ::testing::Test {
         }
         return a;
     }
-    void serve(const char *method, const char *entries) { lumek_test::daemon_serve_entries(method, entries); }
-    void inject_error(const char *method, const char *name, int times) {
-        lumek_test::daemon_inject_error(method, name, "injected", true, times);
-    }
-    // @body_text is the body itself (or a single value), not a variant holding it.
-    void inject_reply(const char *method, const char *body_text, int times) {
-        lumek_test::daemon_inject_reply(method, body_text, times);
-    }
-    std::string calls() {
-        GVariant *r = lumek_test::daemon_control("GetCalls", nullptr);
-        if (!r) return {};
-        std::string out = print(r);
-        g_variant_unref(r);
-        return out;
-    }
 };
-
-TEST_F(DaemonTest, EveryMethodAnswersWithItsReplySignature) {
-    serve("*", kServed);  // so that the lookups by path find something
-    std::string dir = temp_dir();
-    for (const auto &m : kMethods) {
-        std::string args = m[1];
-        if (args.find("DIR") != std::string::npos) args.replace(args.find("DIR"), 3, dir);
-        Answer a = call(m[0], args.c_str());
-        EXPECT_EQ(a.type, m[2]) << m[0] << ": " << a.message;
-    }
-}
-
-TEST_F(DaemonTest, EntriesServedForAMethodAreItsAnswer) {
-    serve("*", kServed);
-    serve("lumek_whlist_load_all", "[('/only/here', 'h', 'other', 'unknown', 'none', 0, 0)]");
-    EXPECT_EQ(call("lumek_whlist_load_all").reply,
-              "([('/only/here', 'h', 'other', 'unknown', 'none', 0, 0)],)");
-    // Served order is kept.
-    EXPECT_EQ(call("lumek_memdb_whlist_exectl_load").reply,
-              "([('/usr/bin/ls', 'h-ls', 'program', 'trusted', 'readonly', 1, 2), "
-              "('/usr/sbin/adduser', 'h-add', 'script', 'script', 'none', 3, 4)],)");
-    // An empty list served for a method is an answer too, not "nothing served".
-    serve("lumek_whlist_load_all", "@a(sssssii) []");
-    EXPECT_EQ(call("lumek_whlist_load_all").reply, "([],)");
-}
-
-TEST_F(DaemonTest, InjectionsCountDownByMethodThenStarAndResetClearsThem) {
-    inject_error("lumek_bgset_unset", "VORDA.LUMEK.AUTH.FAILED", 2);
-    inject_error("*", "VORDA.LUMEK.DATABASE.ERR", 1);
-    inject_reply("lumek_bgset_unset", "'reply'", -1);  // an error wins over a reply
-    for (const char *want :
-         {"!VORDA.LUMEK.AUTH.FAILED", "!VORDA.LUMEK.AUTH.FAILED", "!VORDA.LUMEK.DATABASE.ERR"})
-        EXPECT_EQ(call("lumek_bgset_unset").type, want);
-    EXPECT_EQ(call("lumek_bgset_unset").reply, "('reply',)");
-    serve("lumek_whlist_load_all", "[('/served/before/reset', 'h', 'other', 'unknown', 'none', 0, 0)]");
-    inject_error("lumek_whlist_load", "VORDA.LUMEK.DISABLED", -1);
-    daemon_control_unref("Reset", nullptr);
-    EXPECT_EQ(calls(), "([],)");
-    EXPECT_EQ(call("lumek_whlist_load", "(0, '')").type, "(a(sssssii))");
-    EXPECT_EQ(call("lumek_bgset_unset").reply, "(0,)");
-    EXPECT_EQ(call("lumek_whlist_load_all").reply.find("/served/before/reset"), std::string::npos);
-    EXPECT_EQ(calls(),
-              "([('lumek_whlist_load', <(0, '')>), ('lumek_bgset_unset', <@av []>), "
-              "('lumek_whlist_load_all', <@av []>)],)");
-}
 
 // Import reads the whole file first: a file it cannot take, or any bad line, changes nothing.
 // Export writes a regular file of its own only: never through a link, never into a FIFO.

@@ -207,6 +207,24 @@ TEST_F(Kid, RemoveAndImproveKeepTheirOrder) {
         EXPECT_EQ(lumek_kid_whlist_remove_kid("demo-app"), -1007);  // raised: kid 1999
         EXPECT_EQ(lumek_kid_whlist_improve_kid(2, "demo-app"), -1007);
 
+        // To level 2: the resources go first, then the data is raised and the files follow.
+        ASSERT_EQ(lumek_standin_reset(), 0);
+        ASSERT_EQ(lumek_kid_whlist_create_kid("demo-app", "demo-app", nullptr, 0), 0);
+        size_t before = call_names().size();
+        EXPECT_EQ(lumek_kid_whlist_improve_kid(2, "demo-app"), 0);
+        Lines names = call_names();
+        EXPECT_EQ(Lines(names.begin() + before, names.end()),
+                  (Lines{"lumek_kid_get_kid_by_app_name", "lumek_kid_get_kid_by_app_name",
+                         "lumek_kid_load_kid_res_list", "lumek_kid_remove_kid_res_list",
+                         "lumek_kid_multi_set", "lumek_kid_improve_kid_data", "lumek_kid_multi_set"}));
+        EXPECT_EQ(list_entries("kid_info"), Lines{"9999 2 demo-app demo-app"});
+        // A removal that fails stops the improvement with its code.
+        ASSERT_EQ(lumek_standin_reset(), 0);
+        ASSERT_EQ(lumek_kid_whlist_create_kid("demo-app", "demo-app", nullptr, 0), 0);
+        ASSERT_EQ(fault("lumek_kid_remove_kid_res_list", -1005), 0);
+        EXPECT_EQ(lumek_kid_whlist_improve_kid(1, "demo-app"), -1005);
+        EXPECT_EQ(framework_calls("lumek_kid_improve_kid_data"), Lines{});
+
         // Type 0: one log line, nothing asked.
         ASSERT_EQ(lumek_standin_reset(), 0);
         EXPECT_EQ(lumek_kid_whlist_improve_kid(0, "demo-app"), -1007);
@@ -306,6 +324,7 @@ TEST_F(Kid, PolicyListsNameSubjectsAndSkipOtherOwners) {
         lumek_kid_whlist_free_policy_list(&mine);
         EXPECT_EQ(got, (Lines{docs + " 4", file + " 3"}));
         EXPECT_EQ(lumek_kid_whlist_load_policy_list_by_subject(0, "nobody", &mine), -1021);
+        EXPECT_EQ(lumek_kid_whlist_load_policy_list(nullptr), -1007);
     });
 }
 

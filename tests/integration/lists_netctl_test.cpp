@@ -166,12 +166,16 @@ TEST_F(Netctl, FailuresAfterTheStoreKeepTheEntry) {
         const char *faulted;
         bool del;
         int result;
+        std::string line;  // P stands for the path
     } const cases[] = {
-        {"lumek_netctl_get_path_hash", false, -5},
-        {"lumek_netctl_communicate_with_kernel", false, -6},
-        {"lumek_netctl_remove", true, -3},
-        {"lumek_netctl_get_path_hash", true, -4},
-        {"lumek_netctl_communicate_with_kernel", true, -5},
+        {"lumek_netctl_get_path_hash", false, -5, "add|get hash value failed, uid = 0, path = P"},
+        {"lumek_netctl_communicate_with_kernel", false, -6,
+         "add|P: send netctl data to kernel failed, ctrl = 1, ret = 3"},
+        {"lumek_netctl_remove", true, -3,
+         "del|remove netctl data failed, uid = 0, path = P, mode = 1, ret = 3"},
+        {"lumek_netctl_get_path_hash", true, -4, "del|get hash value failed, uid = 0, path = P"},
+        {"lumek_netctl_communicate_with_kernel", true, -5,
+         "del|P: remove netctl data in kernel failed, mode = 1, ret = 3"},
     };
     const std::string prog = p("prog");
     for (const Case &c : cases) {
@@ -183,9 +187,16 @@ TEST_F(Netctl, FailuresAfterTheStoreKeepTheEntry) {
         ASSERT_EQ(fault(c.faulted, 3), 0);
         EXPECT_EQ(c.del ? vorda_netctl_list_del(1, prog.c_str()) : vorda_netctl_list_add(1, prog.c_str()),
                   c.result);
+        std::string line = c.line;
+        line.replace(line.find('P'), 1, prog);
+        EXPECT_EQ(log_lines(), Lines{"16|0|vorda_netctl_list_" + line + "\\n"});
         bool removed = c.del && c.result != -3;
         EXPECT_EQ(list_entries("netctl"), removed ? Lines{} : Lines{"0 1 " + prog});
     }
+    // An entry that is not there: nothing to do, said at the same level.
+    ASSERT_EQ(lumek_standin_reset(), 0);
+    EXPECT_EQ(vorda_netctl_list_del(2, prog.c_str()), 0);
+    EXPECT_EQ(log_lines(), Lines{"16|0|vorda_netctl_list_del|" + prog + ": cannot find netctl data\\n"});
 }
 
 TEST_F(Netctl, PackageList) {
@@ -203,6 +214,20 @@ TEST_F(Netctl, PackageList) {
     EXPECT_EQ(list_entries("netctl_pkg"), (Lines{"0 1 ", "0 1 " + longer}));
     EXPECT_EQ(kernel_commands(), Lines{});
     EXPECT_EQ(vorda_netctl_pkg_list_get(1, nullptr), nullptr);
+    EXPECT_EQ(vorda_netctl_pkg_list_del(2, full.c_str()), 0);
+    EXPECT_EQ(log_lines(),
+              (Lines{"16|0|vorda_netctl_pkg_list_get|invalid parameters\\n",
+                     "16|0|vorda_netctl_pkg_list_del|" + full + ": cannot find netctl data\\n"}));
+    // A failed read with a count left behind is an empty list, count untouched.
+    ASSERT_EQ(lumek_standin_reset(), 0);
+    for (const char *f : {"lumek_netctl_pkg_read_all_data_with_uid", "lumek_netctl_read_all_data_with_uid"})
+        ASSERT_EQ(fault(f, 2), 0);
+    n = 9;
+    EXPECT_EQ(vorda_netctl_pkg_list_get(2, &n), nullptr);
+    EXPECT_EQ(vorda_netctl_list_get(1, &n), nullptr);
+    EXPECT_EQ(n, 9);
+    EXPECT_EQ(log_lines(), (Lines{"16|0|vorda_netctl_pkg_list_get|netctl list[2] is null\\n",
+                                  "16|0|vorda_netctl_list_get|netctl list[1] is null\\n"}));
 }
 
 }  // namespace

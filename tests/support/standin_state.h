@@ -63,11 +63,13 @@ inline std::vector<std::string> take_texts(char **texts, const int &n) {
     return out;
 }
 
-inline int fault(const char *func, int ret, int times = 1) {
+// Fails @times calls of @func with @ret, after letting @skip calls through.
+inline int fault(const char *func, int ret, int times = 1, int skip = 0) {
     LumekStandinFault f{};
     f.times = times;
     f.ret = ret;
-    return lumek_standin_fault_set(func, &f);
+    if (lumek_standin_fault_set(func, &f) != 0) return -1;
+    return skip ? lumek_standin_fault_skip(func, skip) : 0;
 }
 
 }  // namespace lumek_test

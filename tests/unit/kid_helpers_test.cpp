@@ -6,6 +6,7 @@
 #include <stdio.h>
 
 #include <algorithm>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -116,6 +117,29 @@ TEST(KidHelpers, UserResourceDirectories) {
     EXPECT_EQ(kid::get_user_res_kid("/etc/y"), 999);
 }
 
+TEST(KidHelpers, KidTextsFieldsAndHomeOwners) {
+    const std::pair<const char *, long long> texts[] = {
+        {"0", 0},           {"4294967295", 4294967295LL},
+        {"4294967296", -1}, {"18446744073709551616", -1},
+        {"12x", -1},        {"-1", -1},
+        {" 1", -1},         {"", -1},
+    };
+    for (const auto &[text, want] : texts) {
+        std::optional<uint32_t> kid = kid::parse_kid_text(text);
+        EXPECT_EQ(kid ? static_cast<long long>(*kid) : -1, want) << text;
+    }
+    char field[4] = {'x', 'x', 'x', 'x'};
+    kid::copy_field(field, sizeof field, "abcdef");
+    EXPECT_EQ(std::string(field, 4), std::string("abc\0", 4));
+    kid::copy_field(field, sizeof field, "abcdef", 2);
+    EXPECT_EQ(std::string(field, 4), std::string("ab\0\0", 4));
+    uint32_t uid = 77;
+    EXPECT_EQ(kid::get_user_res_uid("/nowhere-home/x", &uid), -3);
+    EXPECT_EQ(uid, 77u);
+    EXPECT_EQ(kid::get_user_res_uid("/root/x", &uid), 0);
+    EXPECT_EQ(uid, 0u);
+}
+
 TEST(KidHelpers, PrivacyKidChoice) {
     lumek_test::ScratchDir scratch;
     // Kids 1 to 998 all hold a directory of another home.
@@ -123,15 +147,18 @@ TEST(KidHelpers, PrivacyKidChoice) {
     for (int k = 1; k <= 998; ++k) paths.push_back("/home/u" + std::to_string(k) + "/d");
     for (int k = 1; k <= 998; ++k) {
         char *one[] = {paths[k - 1].data()};
-        ASSERT_EQ(lumek_kid_add_kid_res_list(k, 2, one, 1), 0);
+        ASSERT_EQ(lumek_kid_add_kid_res_list(k, k == 5 ? 0 : 2, one, 1), 0);
     }
     const char *mine = "/home/alice/private";
     lumek_standin_set_flag("kid_uid_support", 0);
+    EXPECT_EQ(kid::apply_kid_for_user_res(mine), 5);  // a file leaves its kid free
+    char *dir5[] = {paths[4].data()};
+    ASSERT_EQ(lumek_kid_add_kid_res_list(5, 2, dir5, 1), 0);
     EXPECT_EQ(kid::apply_kid_for_user_res(mine), 999);  // none free
     lumek_standin_set_flag("kid_uid_support", 1);
     EXPECT_EQ(kid::apply_kid_for_user_res(mine), 1);          // other users' kids may be shared
     EXPECT_EQ(kid::apply_kid_for_user_res("/home/u7/d"), 7);  // already registered
-    EXPECT_EQ(lumek_standin_call_count("lumek_kid_privilege_is_support_uid"), 2);  // once per choice
+    EXPECT_EQ(lumek_standin_call_count("lumek_kid_privilege_is_support_uid"), 3);  // once per choice
 
     lumek_test::fault("lumek_kid_load_kid_res_list_by_kid_range", -1);
     EXPECT_EQ(kid::apply_kid_for_user_res(mine), -2);
