@@ -28,6 +28,9 @@ TEST(Lumekctl, ExitStatusesAndWhatIsSaid) {
     const std::string dir = tmpl, bad = dir + "/b\xff\xc3(\xc0\xaf\xc2\x9b\xe2\x82", esc = dir + "/e\x1b[2J",
                       script = dir + "/s";
     std::ofstream(script) << "#!/bin/sh\n";
+    std::string wide, cut;  // an application name too wide for its column, cut to 48 columns
+    for (int i = 0; i < 60; ++i) (wide += "\u00e9"), cut += i < 47 ? "\u00e9" : "";
+    cut += "\u2026  debian-archive-keyring";
     std::ofstream(esc) << esc;
     lumek_standin_set_label(esc.c_str(), "trusted");
     const std::vector<std::string> no_daemon{LUMEK_BIN_DIR "/lumek-sandbox", "--no-daemon", "--"};
@@ -72,6 +75,8 @@ TEST(Lumekctl, ExitStatusesAndWhatIsSaid) {
              {{"package", "plan", "debian-archive-keyring"}, 0, "skipped: "},
              {{"kid", "app", "improve", "no-such-app"}, 1, "no-such-app is no installed package"},
              {{"completion", "bash"}, 0, "complete -F _lumekctl lumekctl"},
+             {{"kid", "app", "create", wide, "debian-archive-keyring"}, 0, "done"},
+             {{"kid", "app", "list"}, 0, cut.c_str()},
              {{"package", "add", "debian-archive-keyring"}, 0, "debian-archive-keyring: nothing to label ("},
              {{"package", "add", "no-such-package"}, 1, "get lumek mark list failed"},
              {{"rtdb", "create"}, 0, "rtdb created"},
