@@ -3,6 +3,7 @@
 // replaced, so its protection is lifted for the length of the run and put back after it;
 // files the new version no longer ships lose their labels and rtdb records.
 #include <glib.h>
+#include <stdlib.h>
 #include <string.h>
 #include <sys/stat.h>
 
@@ -74,7 +75,10 @@ bool package_files(const PackageArgs &a, const std::string &package, std::vector
             paths.back() = line.substr(line.find(" to: /") + 5);
         }
     }
-    std::string root = a.root;  // "/" and "/r/" as "" and "/r": the rtdb looks paths up exactly
+    // The root as the kernel resolves it, "/" as "": the rtdb looks paths up exactly.
+    std::unique_ptr<char, decltype(&free)> real(a.root.empty() ? nullptr : realpath(a.root.c_str(), nullptr),
+                                                free);
+    std::string root = real ? real.get() : a.root;
     while (!root.empty() && root.back() == '/') root.pop_back();
     for (auto &p : paths) {
         struct stat st;
