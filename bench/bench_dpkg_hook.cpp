@@ -9,6 +9,7 @@
 #include <string.h>
 #include <sys/mount.h>
 
+#include <algorithm>
 #include <chrono>
 #include <filesystem>
 #include <fstream>
@@ -113,13 +114,18 @@ int main() {
     std::vector<const char *> ptrs;
     for (auto &f : files) ptrs.push_back(f.c_str());
 
-    double fl = floor_seconds(files);
-    double t = now();
-    int rc = lumek_whlist_exectl_multi_add_for_dpkg(ptrs.data(), kFiles);
-    double hook = now() - t;
-    if (rc != kFiles) {
-        fprintf(stderr, "the hook gave %d: %s\n", rc, lumek_whlist_last_err());
-        return 1;
+    // The best of two rounds each, alternating, so that other load on the machine weighs on
+    // both alike.
+    double fl = 1e30, hook = 1e30, t;
+    for (int round = 0; round < 2; ++round) {
+        fl = std::min(fl, floor_seconds(files));
+        t = now();
+        int rc = lumek_whlist_exectl_multi_add_for_dpkg(ptrs.data(), kFiles);
+        hook = std::min(hook, now() - t);
+        if (rc != kFiles) {
+            fprintf(stderr, "the hook gave %d: %s\n", rc, lumek_whlist_last_err());
+            return 1;
+        }
     }
     printf(
         "lumek_whlist_exectl_multi_add_for_dpkg, %d files, rtdb %d records (%d special): %8.2f ms  %8.1f "

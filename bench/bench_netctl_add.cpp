@@ -8,6 +8,7 @@
 #include <string.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <filesystem>
 #include <functional>
@@ -63,8 +64,16 @@ int main() {
     const std::string prog = std::string(dir) + "/prog";
     std::filesystem::copy_file("/usr/bin/true", prog);
 
-    double total = seconds_for("vorda_netctl_list_add (whole call)",
-                               [&] { return vorda_netctl_list_add(1 + (rand() & 1), prog.c_str()) == 0; });
+    // The call and its framework calls: the best of two rounds each, alternating, so that
+    // other load on the machine weighs on both alike.
+    double total = 1e30, calls = 1e30;
+    for (int round = 0; round < 2; ++round) {
+        total = std::min(total, seconds_for("vorda_netctl_list_add (whole call)", [&] {
+                             return vorda_netctl_list_add(1 + (rand() & 1), prog.c_str()) == 0;
+                         }));
+        calls = std::min(calls, seconds_for("the framework calls of an add, alone",
+                                            [&] { return framework_calls(prog.c_str(), 1 + (rand() & 1)); }));
+    }
     double fresh = seconds_for("fresh cookie: open + load + file + close", [&] {
         magic_t c = magic_open(MAGIC_MIME_TYPE);
         bool ok = c && magic_load(c, nullptr) == 0 && program_type(c, prog.c_str());
@@ -75,8 +84,6 @@ int main() {
     if (!kept || magic_load(kept, nullptr) != 0) return 1;
     double reused = seconds_for("kept cookie: file only", [&] { return program_type(kept, prog.c_str()); });
     magic_close(kept);
-    double calls = seconds_for("the framework calls of an add, alone",
-                               [&] { return framework_calls(prog.c_str(), 1 + (rand() & 1)); });
 
     double floor = calls + reused;
     printf("\nfloor (framework calls + kept cookie): %.1f us/call; ratio to the floor: %.2fx\n",

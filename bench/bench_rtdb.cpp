@@ -67,7 +67,7 @@ int count_record(const MemdbRecord *, void *n) {
     return 0;
 }
 
-// The floor's store: the same seven values per record, built once, stored one call each.
+// The floor's store: the same seven values per record, stored one call each.
 double floor_store() {
     lumek_memdb_delete_database(kFloorKey);
     return seconds_of([] {
@@ -75,7 +75,9 @@ double floor_store() {
         if (!h) return;
         for (int c = 0; c <= 6; ++c) lumek_memdb_create_t_tree_index(h, c);
         int32_t kind = 0, status = 0, now = static_cast<int32_t>(time(nullptr));
-        for (int i = 0; i < kEntries; ++i) {
+        // In the order the create must store them: the whitelist's list holds the daemon's
+        // entries last first.
+        for (int i = kEntries - 1; i >= 0; --i) {
             std::string path = path_of(i);
             MemdbRecord r;
             memset(&r, 0, sizeof r);

@@ -129,6 +129,10 @@ TEST(LabelEngine, DecisionTableAndExplain) {
             EXPECT_EQ(why.rule, r.rule) << r.path << " kind " << r.kind << " op " << r.op;
         }
         LumekLabelReason why;
+        ASSERT_EQ(lumek_test::fault("get_absolute_path", 0), 0);  // no absolute path: "unknown"
+        ASSERT_EQ(lumek_whlist_label_explain(0, 0, (b + "prog").c_str(), &why), 0);
+        EXPECT_EQ(std::string(why.label) + " " + std::to_string(why.rule),
+                  "unknown " + std::to_string(LUMEK_LABEL_RULE_NO_ABSOLUTE));
         lumek_whlist_label_explain(0, 0, (b + "run.sh").c_str(), &why);
         EXPECT_STREQ(why.list_file, "/usr/share/lumek-utils/data/parent_list");
         EXPECT_EQ(why.line, 1);
@@ -187,12 +191,21 @@ TEST(LabelEngine, SingleFilesAndBatches) {
         fs::create_directory_symlink("bin", kRoot + "/binlink");
         ASSERT_EQ(chdir((kRoot + "/binlink").c_str()), 0);
         const std::string linked = kRoot + "/binlink/run.sh";
-        const char *same[] = {run.c_str(), linked.c_str(), "run.sh", "./../binlink/run.sh"};
-        EXPECT_EQ(lumek_whlist_multi_add(0, same, 4), 4);
+        const char *same[] = {run.c_str(), linked.c_str(), "run.sh", "./../binlink/run.sh", run.c_str()};
+        // One type probe a file, and the absolute path asked once a directory.
+        auto asked = [] {
+            return std::to_string(lumek_test::framework_calls("parse_file_type").size()) + " " +
+                   std::to_string(lumek_test::framework_calls("path_is_exist").size()) + " " +
+                   std::to_string(lumek_test::framework_calls("get_absolute_path").size());
+        };
+        ASSERT_EQ(lumek_standin_reset(), 0);
+        EXPECT_EQ(lumek_whlist_multi_add(0, same, 5), 5);
+        EXPECT_EQ(asked(), "5 0 4");
         EXPECT_EQ(
             lumek_test::framework_calls("lumek_exectl_multi_set").back(),
-            "lumek_exectl_multi_set(4, {\"" + run + "\", \"parent\"}, {\"" + linked +
-                "\", \"verified\"}, {\"run.sh\", \"parent\"}, {\"./../binlink/run.sh\", \"verified\"})");
+            "lumek_exectl_multi_set(5, {\"" + run + "\", \"parent\"}, {\"" + linked +
+                "\", \"verified\"}, {\"run.sh\", \"parent\"}, {\"./../binlink/run.sh\", \"verified\"}, {\"" +
+                run + "\", \"parent\"})");
     });
 }
 

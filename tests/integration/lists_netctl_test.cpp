@@ -99,7 +99,7 @@ TEST_F(Netctl, ProgramFileCheck) {
 TEST_F(Netctl, ReplacedMagicDatabaseIsPickedUp) {
     const std::string db = p("magic"), prog = p("lumekprog");
     std::ofstream(prog) << "LUMEK-PROG\n";
-    setenv("MAGIC", db.c_str(), 1);
+    setenv("MAGIC", (p("none") + ":" + db).c_str(), 1);  // a missing entry first: the next one counts
     for (auto [mime, result] : {std::pair{"application/x-executable", 0},
                                 {"text/x-lumek", -3},
                                 {"application/x-pie-executable", 0}}) {
