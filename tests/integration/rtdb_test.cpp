@@ -154,6 +154,23 @@ TEST_F(Rtdb, RecordsAreReplacedLoadedAndTheSyncTimeKept) {
                           lumek_memdb_whlist_exectl_update_lasted_sync_time(1),
                           lumek_memdb_whlist_exectl_update_status("/a", 1)}),
         std::vector<int>({-1, -1, -1, -2, -2, -1, -2}));
+    std::vector<std::string> said;
+    for (const std::string &line : log_lines())
+        if (line.find("|connect to rtdb failed: ") != std::string::npos)
+            said.push_back(line.substr(4, line.find('|', 4) - 4));
+    EXPECT_EQ(
+        said,
+        (std::vector<std::string>{
+            "lumek_memdb_whlist_exectl_add", "lumek_memdb_whlist_exectl_remove",
+            "lumek_memdb_whlist_exectl_load_special", "lumek_memdb_whlist_exectl_get_lasted_sync_time",
+            "lumek_memdb_whlist_exectl_update_lasted_sync_time", "lumek_memdb_whlist_exectl_update_status"}));
+    EXPECT_EQ(
+        std::vector<int>(
+            {lumek_memdb_whlist_exectl_remove(nullptr), lumek_memdb_whlist_exectl_load_special(nullptr),
+             lumek_memdb_whlist_exectl_load_after_time(0, nullptr),
+             lumek_memdb_whlist_exectl_load(nullptr, nullptr, nullptr, nullptr, -1, nullptr),
+             lumek_memdb_whlist_exectl_load_by_daemon(nullptr, nullptr, nullptr, nullptr, -1, nullptr)}),
+        std::vector<int>(5, -1));
 }
 
 TEST_F(Rtdb, CreatedFromTheDaemonOrNotAtAll) {
