@@ -8,14 +8,11 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <algorithm>
-#include <atomic>
 #include <filesystem>
 #include <fstream>
 #include <map>
 #include <sstream>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "daemon_control.h"
@@ -166,50 +163,6 @@ TEST_F(DaemonTest, FilesThatImportOrExportRefuseChangeNothing) {
     }
     EXPECT_EQ(read_file(target), "kept");
     EXPECT_NE(access((dir + "/created").c_str(), F_OK), 0);
-}
-
-// Another reader of the store sees an import whole or not at all.
-TEST_F(DaemonTest, ImportIsOneTransaction) {
-    std::string list = temp_dir() + "/list", text;
-    for (int i = 0; i < 20000; ++i) text += "trusted\t\t/many/" + std::to_string(i) + "\n";
-    write_file(list, text);
-    std::atomic<bool> done{false};
-    std::thread importer([&] {
-        EXPECT_EQ(call("lumek_whlist_import", ("(-1, '" + list + "')").c_str()).reply, "(20000,)");
-        done = true;
-    });
-    int partial = 0, polls = 0;
-    for (; !done; ++polls)
-        partial += lumek_test::take_text(lumek_standin_label("/many/0")) == "trusted" &&
-                   lumek_test::take_text(lumek_standin_label("/many/19999")).empty();
-    importer.join();
-    EXPECT_EQ(partial, 0) << "of " << polls << " polls";
-}
-
-// Every entry the store can hold comes back from its export unchanged.
-TEST_F(DaemonTest, ExportedEntriesImportBackToTheSameState) {
-    std::string list = temp_dir() + "/list";
-    const char *const entries[][3] = {
-        {"/rt/new\nline", "trusted", "readonly"},
-        {"/rt/tab\there", "script", nullptr},
-        {"/rt/back\\slash\r", nullptr, "none"},
-        {"/rt/not-utf8-\xff\xc3", "verified", nullptr},
-        {"/rt/caf\u00e9", "x-custom\tlabel\\", "odd text"},
-    };
-    for (const auto &e : entries) {
-        if (e[1]) lumek_standin_set_label(e[0], e[1]);
-        if (e[2]) lumek_standin_set_protection(e[0], e[2], 0);
-    }
-    std::string before = state();
-    for (int i = 0; i < 2; ++i)  // the second export replaces the first file
-        EXPECT_EQ(call("lumek_whlist_export", ("(-1, '" + list + "')").c_str()).reply, "(5,)");
-    std::string saved = read_file(list);  // UTF-8 text, one line per entry
-    EXPECT_TRUE(g_utf8_validate(saved.c_str(), -1, nullptr) &&
-                std::count(saved.begin(), saved.end(), '\n') == 5)
-        << saved;
-    lumek_standin_reset();
-    EXPECT_EQ(call("lumek_whlist_import", ("(-1, '" + list + "')").c_str()).reply, "(5,)");
-    EXPECT_EQ(state(), before);
 }
 
 }  // namespace

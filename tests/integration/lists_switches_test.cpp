@@ -103,6 +103,12 @@ TEST(ListSwitches, CallsResultsAndLogLines) {
          -1,
          {"lumek_get_func_status(11)"},
          "2|0|vorda_pblk_status_get|get pblk status failed, ret =-5\\n"},
+        {"netctl's stored 3 reads as 2",
+         [] { fault("lumek_get_func_status", 3); },
+         [] { return vorda_netctl_status_get(); },
+         2,
+         {"lumek_get_func_status(1)"},
+         ""},
         {"ppro getter passes values above 1",
          [] { fault("lumek_get_func_status", 4); },
          [] { return vorda_ppro_status_get(); },
@@ -119,17 +125,6 @@ TEST(ListSwitches, CallsResultsAndLogLines) {
         EXPECT_EQ(framework_calls(), c.calls);
         EXPECT_EQ(log_lines(), c.log.empty() ? Calls{} : Calls{c.log});
     }
-}
-
-TEST(ListSwitches, NetctlTwoReadsBackAsTwo) {
-    lumek_test::ScratchDir scratch;
-    ASSERT_EQ(vorda_netctl_status_set(2), 0);
-    int stored = 0;
-    ASSERT_EQ(lumek_standin_conf_value("lumek_netctl", &stored), 0);
-    EXPECT_EQ(stored, 3);
-    EXPECT_EQ(vorda_netctl_status_get(), 2);
-    ASSERT_EQ(vorda_netctl_status_set(1), 0);
-    EXPECT_EQ(vorda_netctl_status_get(), 1);
 }
 
 }  // namespace

@@ -1,12 +1,14 @@
 // The rtdb through the public ABI, against the stand-in's memdb and the reference daemon:
 // the conditions each load sends, replacement, the sync time, creation and its failures,
 // and the status refresh.
+#include <errno.h>
 #include <stdlib.h>
 #include <string.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <functional>
 #include <filesystem>
 #include <fstream>
 #include <list>
@@ -152,6 +154,23 @@ TEST_F(Rtdb, RecordsAreReplacedLoadedAndTheSyncTimeKept) {
                           lumek_memdb_whlist_exectl_update_lasted_sync_time(1),
                           lumek_memdb_whlist_exectl_update_status("/a", 1)}),
         std::vector<int>({-1, -1, -1, -2, -2, -1, -2}));
+    std::vector<std::string> said;
+    for (const std::string &line : log_lines())
+        if (line.find("|connect to rtdb failed: ") != std::string::npos)
+            said.push_back(line.substr(4, line.find('|', 4) - 4));
+    EXPECT_EQ(
+        said,
+        (std::vector<std::string>{
+            "lumek_memdb_whlist_exectl_add", "lumek_memdb_whlist_exectl_remove",
+            "lumek_memdb_whlist_exectl_load_special", "lumek_memdb_whlist_exectl_get_lasted_sync_time",
+            "lumek_memdb_whlist_exectl_update_lasted_sync_time", "lumek_memdb_whlist_exectl_update_status"}));
+    EXPECT_EQ(
+        std::vector<int>(
+            {lumek_memdb_whlist_exectl_remove(nullptr), lumek_memdb_whlist_exectl_load_special(nullptr),
+             lumek_memdb_whlist_exectl_load_after_time(0, nullptr),
+             lumek_memdb_whlist_exectl_load(nullptr, nullptr, nullptr, nullptr, -1, nullptr),
+             lumek_memdb_whlist_exectl_load_by_daemon(nullptr, nullptr, nullptr, nullptr, -1, nullptr)}),
+        std::vector<int>(5, -1));
 }
 
 TEST_F(Rtdb, CreatedFromTheDaemonOrNotAtAll) {
@@ -181,6 +200,69 @@ TEST_F(Rtdb, CreatedFromTheDaemonOrNotAtAll) {
     setenv("DBUS_SYSTEM_BUS_ADDRESS", saved.c_str(), 1);
     EXPECT_EQ(lumek_test::take_lines(lumek_standin_memdb_databases(nullptr)),
               std::vector<std::string>{"10000 500 0 0,1,2,3,4,5,6"});
+}
+
+TEST_F(Rtdb, EachFailingMemdbCallHasItsCodeAndLine) {
+    std::string trusted = file("t", "#!/bin/sh\n", "trusted");
+    WhlistObject *l = nullptr;
+    struct Case {
+        const char *faulted;
+        std::function<int()> call;
+        int result;
+        std::string line;  // after "2|0|"
+    } const cases[] = {
+        {"lumek_memdb_delete_record", [] { return lumek_memdb_whlist_exectl_add(entry("/a", 0, 3)); }, -2,
+         "lumek_memdb_whlist_exectl_add|delete data from rtdb failed: "},
+        {"lumek_memdb_create_record", [] { return lumek_memdb_whlist_exectl_add(entry("/a", 0, 3)); }, -3,
+         "lumek_memdb_whlist_exectl_add|add data to rtdb failed: "},
+        {"lumek_memdb_delete_record", [] { return lumek_memdb_whlist_exectl_remove("/a"); }, -2,
+         "lumek_memdb_whlist_exectl_remove|delete data from rtdb failed: "},
+        {"lumek_memdb_retrive", [&] { return lumek_memdb_whlist_exectl_load_after_time(0, &l); }, -3,
+         "lumek_memdb_whlist_exectl_load_after_time|retrieve from rtdb failed: "},
+        {"lumek_memdb_retrive", [] { return lumek_memdb_whlist_exectl_get_lasted_sync_time(); }, -3,
+         "lumek_memdb_whlist_exectl_get_lasted_sync_time|retrieve from rtdb failed: "},
+        {"lumek_memdb_delete_record", [] { return lumek_memdb_whlist_exectl_update_lasted_sync_time(3); }, -2,
+         "lumek_memdb_whlist_exectl_update_lasted_sync_time|delete data from rtdb failed: "},
+        {"lumek_memdb_create_record", [] { return lumek_memdb_whlist_exectl_update_lasted_sync_time(3); }, -3,
+         "lumek_memdb_whlist_exectl_update_lasted_sync_time|add data to rtdb failed: "},
+        {"lumek_memdb_delete_record",
+         [&] { return lumek_memdb_whlist_exectl_update_status(trusted.c_str(), 1); }, -1,
+         "lumek_memdb_whlist_exectl_update_status|" + trusted + ": delete from rtdb failed: "},
+        {"lumek_memdb_create_record",
+         [&] { return lumek_memdb_whlist_exectl_update_status(trusted.c_str(), 1); }, -2,
+         "lumek_memdb_whlist_exectl_update_status|" + trusted + ": add to rtdb failed: "},
+        {"lumek_memdb_retrive", [&] { return lumek_memdb_whlist_exectl_update_status(trusted.c_str(), 1); },
+         0, "lumek_memdb_whlist_exectl_update_status|retrieve from rtdb failed: "},
+        {"lumek_memdb_create_database", [] { return lumek_memdb_whlist_create(); }, -2,
+         "lumek_memdb_whlist_create|create lumek rt memdb failed: "},
+        {"lumek_memdb_create_t_tree_index", [] { return lumek_memdb_whlist_create(); }, 0,
+         "lumek_memdb_whlist_create|lumek rt db create index for col 0 failed: "},
+        {"lumek_memdb_delete_database", [] { return lumek_memdb_whlist_delete(); }, -1,
+         "lumek_memdb_whlist_delete|delete lumek rt memdb failed: "},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.line);
+        lumek_standin_reset();
+        lumek_standin_set_label(trusted.c_str(), "trusted");
+        if (!strstr(c.faulted, "create_database") && !strstr(c.faulted, "index")) {
+            ASSERT_EQ(lumek_memdb_whlist_create(), 0);
+        }
+        LumekStandinFault f{};
+        f.times = 1;
+        f.ret = -1;
+        f.err = EIO;
+        ASSERT_EQ(lumek_standin_fault_set(c.faulted, &f), 0);
+        EXPECT_EQ(c.call(), c.result);
+        EXPECT_EQ(log_lines(), std::vector<std::string>{"2|0|" + c.line + strerror(EIO) + "\\n"});
+    }
+
+    // A reply of another type from whoever owns the daemon's name.
+    lumek_test::daemon_inject_reply("lumek_memdb_whlist_exectl_load", "(7,)");
+    EXPECT_EQ(lumek_memdb_whlist_exectl_load_by_daemon(nullptr, nullptr, nullptr, nullptr, -1, &l), -1011);
+    EXPECT_EQ(log_lines().back(),
+              "2|0|lumek_memdb_whlist_exectl_load_by_daemon|lumek_memdb_whlist_exectl_load: the "
+              "daemon's reply has type (i), not (a(sssssii))\\n");
+    EXPECT_EQ(l, nullptr);
 }
 
 TEST_F(Rtdb, StatusRefresh) {

@@ -116,8 +116,9 @@ TEST_F(WhlistQuery, RefusedArgumentsNeverReachTheBus) {
         {"export non-UTF-8", [] { return lumek_whlist_export(0, "\xff"); }, -1007, true},
         {"load non-UTF-8 filter",
          [] {
-             WhlistObject *h = nullptr;
-             return lumek_whlist_load_sm(0, "\xc3(", &h);
+             WhlistObject *h = reinterpret_cast<WhlistObject *>(1);  // reset before the check
+             int32_t rc = lumek_whlist_load_sm(0, "\xc3(", &h);
+             return h ? 1 : rc;
          },
          -1007, true},
     };
@@ -251,8 +252,9 @@ TEST_F(WhlistQuery, PassThroughsForwardArgumentsAndResults) {
     }
     lumek_standin_reset();
     EXPECT_EQ(lumek_whlist_update_rmmodpro(1, nullptr), -1007);
+    EXPECT_EQ(lumek_whlist_update_rmmodpro_sm(0, nullptr), -1007);
     EXPECT_STREQ(lumek_whlist_last_err(), strerror(EINVAL));
-    EXPECT_EQ(lumek_standin_call_count("add_to_kmod_protect"), 0);
+    EXPECT_EQ(lumek_standin_call_count(nullptr), 2);  // the two log lines only
 }
 
 // The documented blind spot: without a system bus a query reports success and no data.
@@ -287,6 +289,7 @@ TEST_F(WhlistQuery, RealStateEntriesImportExportModulesAndBgset) {
     free(e.path);
     free(e.hash);
     EXPECT_EQ(lumek_whlist_export(-1, list.c_str()), 1);
+    EXPECT_EQ(lumek_whlist_get_count_by_obj_type(-1, "", ""), 1);
     lumek_standin_reset();
     EXPECT_EQ(lumek_whlist_get_count_by_obj_type(-1, "", ""), 0);
     EXPECT_EQ(lumek_whlist_import(0, list.c_str()), 1);

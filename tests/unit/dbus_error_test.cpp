@@ -107,11 +107,6 @@ TEST(LastError, EmptyBeforeAnyFailureAndPerThread) {
     EXPECT_STREQ(lumek_whlist_last_err(), "main thread text");
 }
 
-TEST(LastError, InvalidArgumentReportWritesStrerror) {
-    EXPECT_EQ(lumek::report_invalid_argument(), -1007);
-    EXPECT_STREQ(lumek_whlist_last_err(), strerror(EINVAL));
-}
-
 TEST(DbusClient, RefusesBadMethodNamesAndNonTupleParametersWithoutTouchingTheBus) {
     // No bus anywhere: a refusal must come before any connection attempt.
     setenv("DBUS_SYSTEM_BUS_ADDRESS", "unix:path=/nonexistent/bus", 1);

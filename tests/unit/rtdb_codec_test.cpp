@@ -83,6 +83,7 @@ TEST_F(Codec, Md5OfContentsOrNothing) {
     std::string dir = scratch_.path();
     std::ofstream(dir + "/empty").close();
     std::ofstream(dir + "/k1") << std::string(1024, 'a');
+    std::ofstream(dir + "/big") << std::string(200000, 'a');  // more than three read blocks
     mkfifo((dir + "/fifo").c_str(), 0600);
     struct Case {
         std::string path;
@@ -90,6 +91,7 @@ TEST_F(Codec, Md5OfContentsOrNothing) {
     } cases[] = {
         {dir + "/empty", "D41D8CD98F00B204E9800998ECF8427E"},
         {dir + "/k1", "C9A34CFC85D982698C6AC89F76071ABD"},
+        {dir + "/big", "561B1994F6BAACD6E5EAF4BAAA12849F"},
         {dir, nullptr},
         {dir + "/missing", nullptr},
         {"/proc/self/mem", nullptr},  // a regular file whose read fails
