@@ -265,6 +265,14 @@ int lumek_standin_fault_skip(const char *func, int calls) {
     });
 }
 
+int lumek_standin_count_set(const char *func, int count) {
+    if (!func || !*func) return -1;
+    return standin::guarded(-1, [&]() -> int {
+        Session s;
+        return s && standin::kv_set(*s, standin::forced_count_key(func).c_str(), count) ? 0 : -1;
+    });
+}
+
 int lumek_standin_fault_clear(const char *func) {
     return standin::guarded(-1, [&]() -> int {
         if (!func) {

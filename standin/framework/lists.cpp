@@ -260,7 +260,7 @@ auto read_all(const char *func, const std::string &args, int *count, Fn &&fn) ->
         errno = EINVAL;
         return nullptr;
     }
-    return fn();
+    return standin::apply_forced_count(func, fn(), count);
 }
 
 // The first process whose program is @path (compared after resolving links), else 0.

@@ -100,6 +100,10 @@ int lumek_standin_fault_set(const char *func, const LumekStandinFault *fault);
 int lumek_standin_fault_skip(const char *func, int calls);
 /* Clears @func's fault, or every fault when @func is NULL. Returns 0 or -1. */
 int lumek_standin_fault_clear(const char *func);
+/* Makes every later read-all of @func that no fault stops answer with an array (its
+ * records, padded with zeroed ones to at least max(@count, 1)) and leave @count in its
+ * count, until reset. Returns 0 or -1. */
+int lumek_standin_count_set(const char *func, int count);
 
 /* Kernel-enforced lists. The entries of @list in the framework's order, as lines:
  * "netctl" gives "UID MODE PATH", "netctl_pkg" "UID MODE NAME", "ppro" "TYPE PATH",

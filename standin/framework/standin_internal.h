@@ -5,8 +5,11 @@
 #include <errno.h>
 #include <sqlite3.h>
 #include <stdint.h>
+#include <stdlib.h>
+#include <string.h>
 #include <sys/types.h>
 
+#include <algorithm>
 #include <functional>
 #include <initializer_list>
 #include <mutex>
@@ -139,6 +142,34 @@ int classify_path(const char *path);
 // Key/value settings.
 std::optional<int64_t> kv_get(Store &s, const char *key);
 bool kv_set(Store &s, const char *key, int64_t value);
+
+// The count set for @func's read-alls with lumek_standin_count_set, if any.
+std::optional<int> forced_count(const char *func);
+inline std::string forced_count_key(const char *func) {
+    return std::string("count ") + func;
+}
+
+// A read-all's answer with the forced count of @func applied: the array grows (zeroed) to
+// at least max(count, 1) records. NULL with count 0 when memory runs out.
+template <typename Rec>
+Rec *apply_forced_count(const char *func, Rec *records, int *count) {
+    std::optional<int> forced = forced_count(func);
+    if (!forced) return records;
+    size_t have = records ? static_cast<size_t>(*count) : 0;
+    size_t want = std::max(have, static_cast<size_t>(std::max(*forced, 1)));
+    if (want > have) {
+        auto *grown = static_cast<Rec *>(realloc(static_cast<void *>(records), want * sizeof(Rec)));
+        if (!grown) {
+            free(records);
+            *count = 0;
+            return nullptr;
+        }
+        memset(static_cast<void *>(grown + have), 0, (want - have) * sizeof(Rec));
+        records = grown;
+    }
+    *count = *forced;
+    return records;
+}
 
 // Label texts accepted by the setters.
 bool valid_exectl_label(const char *label);

@@ -316,4 +316,12 @@ bool kv_set(Store &s, const char *key, int64_t value) {
     return ok;
 }
 
+std::optional<int> forced_count(const char *func) {
+    Session s;
+    if (!s) return std::nullopt;
+    std::optional<int64_t> v = kv_get(*s, forced_count_key(func).c_str());
+    if (!v) return std::nullopt;
+    return static_cast<int>(*v);
+}
+
 }  // namespace standin

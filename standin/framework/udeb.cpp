@@ -109,14 +109,16 @@ void *read_all(int sm, void *first, int *count) {
             values.push_back(static_cast<intptr_t>(sqlite3_column_int64(st, 0)));
         sqlite3_reset(st);
         *count = static_cast<int>(values.size());
-        if (values.empty()) return nullptr;
-        auto *arr = static_cast<intptr_t *>(malloc(values.size() * sizeof(intptr_t)));
-        if (!arr) {
-            *count = 0;
-            return nullptr;
+        intptr_t *arr = nullptr;
+        if (!values.empty()) {
+            arr = static_cast<intptr_t *>(malloc(values.size() * sizeof(intptr_t)));
+            if (!arr) {
+                *count = 0;
+                return nullptr;
+            }
+            memcpy(arr, values.data(), values.size() * sizeof(intptr_t));
         }
-        memcpy(arr, values.data(), values.size() * sizeof(intptr_t));
-        return arr;
+        return standin::apply_forced_count(name_of("read_all_node_with_uid", sm).c_str(), arr, count);
     });
 }
 

@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <filesystem>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -234,6 +235,31 @@ TEST_F(Lists, LongPproPathsAreCopiedWithinTheirField) {
     ASSERT_EQ(vorda_ppro_list_add(longer.c_str(), 2), 0);
     int n = 0;
     EXPECT_EQ(take_texts(vorda_ppro_list_get(&n), n), (Lines{full, longer.substr(0, 4164)}));
+}
+
+// The framework's array goes back in every case. With a negative count the getter answers
+// NULL and 0 without a line; with count 0 it answers NULL, says so, and leaves the count.
+TEST_F(Lists, GettersReleaseArraysWithANegativeOrZeroCount) {
+    ASSERT_EQ(vorda_netctl_list_add(1, program_.c_str()), 0);
+    ASSERT_EQ(vorda_netctl_pkg_list_add(1, "pkg"), 0);
+    ASSERT_EQ(vorda_ppro_list_add(program_.c_str(), 1), 0);
+    ASSERT_EQ(vorda_pblk_list_add(program_.c_str()), 0);
+    const std::pair<const char *, std::function<char **(int *)>> getters[] = {
+        {"lumek_netctl_read_all_data_with_uid", [](int *n) { return vorda_netctl_list_get(1, n); }},
+        {"lumek_netctl_pkg_read_all_data_with_uid", [](int *n) { return vorda_netctl_pkg_list_get(1, n); }},
+        {"lumek_ppro_read_all_data", vorda_ppro_list_get},
+        {"lumek_pblk_read_all_data", vorda_pblk_list_get},
+    };
+    for (const auto &[read_all, get] : getters)
+        for (int count : {-2, 0}) {
+            SCOPED_TRACE(std::string(read_all) + " " + std::to_string(count));
+            ASSERT_EQ(lumek_standin_count_set(read_all, count), 0);
+            size_t lines = log_lines().size();
+            int n = 7;
+            EXPECT_EQ(get(&n), nullptr);
+            EXPECT_EQ(n, count < 0 ? 0 : 7);
+            EXPECT_EQ(log_lines().size(), lines + (count < 0 ? 0 : 1));
+        }
 }
 
 }  // namespace

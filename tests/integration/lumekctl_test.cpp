@@ -91,6 +91,12 @@ TEST(Lumekctl, ExitStatusesAndWhatIsSaid) {
              {{"rtdb", "status", "/nonexistent/f", "1"}, 1, "/nonexistent/f: not recorded, nothing changed"},
              {{"framework", "status", "--set", "0"}, 0, ""},
              {{"udeb", "list", "1000"}, 1, "lumek is disabled"},
+             {{"ppro", "list"},
+              1,
+              "could not read the list",
+              {},
+              nullptr,
+              [] { lumek_standin_count_set("lumek_ppro_read_all_data", -1); }},
          }) {
         if (c.before) c.before();
         auto r = lumekctl(c.args, c.wrapper, c.bus);
