@@ -87,6 +87,10 @@ const char kIntrospectionXml[] = R"XML(<node>
       <arg type="v" name="body" direction="in"/>
       <arg type="i" name="times" direction="in"/>
     </method>
+    <method name="InjectEmptyReply">
+      <arg type="s" name="method" direction="in"/>
+      <arg type="i" name="times" direction="in"/>
+    </method>
     <method name="ServeEntries">
       <arg type="s" name="method" direction="in"/>
       <arg type="a(sssssii)" name="entries" direction="in"/>

@@ -70,6 +70,15 @@ void handle_test_call(GDBusConnection *, const gchar *, const gchar *, const gch
         inject_error(st, parameters, invocation);
     } else if (strcmp(method_name, "InjectReply") == 0) {
         inject_reply(st, parameters, invocation);
+    } else if (strcmp(method_name, "InjectEmptyReply") == 0) {
+        // A reply without a body: "()" cannot travel inside InjectReply's variant.
+        const char *method;
+        gint32 times;
+        g_variant_get(parameters, "(&si)", &method, &times);
+        if (method_ok(invocation, method)) {
+            st.inject_reply(method, g_variant_new_tuple(nullptr, 0), times);
+            g_dbus_method_invocation_return_value(invocation, nullptr);
+        }
     } else if (strcmp(method_name, "ServeEntries") == 0) {
         const char *method;
         GVariant *entries;

@@ -167,7 +167,8 @@ TEST_F(WhlistQuery, CountIsZeroForAnEmptyClassAndForAFailure) {
 
 // Replies of the wrong type give -1011 (no data) and a message, never a crash.
 TEST_F(WhlistQuery, WronglyTypedRepliesAreRefused) {
-    for (const char *body : {"(7,)", "@a(ss) []", "('x', 'y')", "([('/a', 'h', 'program', 'x', 'y', 1)],)"}) {
+    for (const char *body :
+         {"(7,)", "()", "@a(ss) []", "('x', 'y')", "([('/a', 'h', 'program', 'x', 'y', 1)],)"}) {
         daemon_inject_reply("*", body);
         WhlistObject *h = nullptr;
         KmodObject *k = nullptr;

@@ -52,8 +52,13 @@ void daemon_serve_entries(const char *method, const char *entries_text) {
 }
 
 void daemon_inject_reply(const char *method, const char *body_text, int times) {
-    if (GVariant *body = parse_variant(nullptr, body_text))
+    GVariant *body = parse_variant(nullptr, body_text);
+    if (body && g_variant_is_of_type(body, G_VARIANT_TYPE_UNIT)) {
+        g_variant_unref(g_variant_ref_sink(body));
+        daemon_control_unref("InjectEmptyReply", g_variant_new("(si)", method, times));
+    } else if (body) {
         daemon_control_unref("InjectReply", g_variant_new("(svi)", method, body, times));
+    }
 }
 
 }  // namespace lumek_test

@@ -29,7 +29,7 @@ GVariant *parse_variant(const char *type, const char *text);
 void daemon_serve_entries(const char *method, const char *entries_text);
 
 // The next @times calls of @method (-1: until Reset) answer with @body_text, the body itself
-// or a single value, whatever its type.
+// or a single value, whatever its type; "()" is a reply without a body.
 void daemon_inject_reply(const char *method, const char *body_text, int times = -1);
 
 }  // namespace lumek_test
