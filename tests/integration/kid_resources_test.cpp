@@ -56,7 +56,7 @@ class KidRes : public ::testing::Test {
         write_file(w_ + "/dpkg/info/text-app.list", w_ + "/notes\n");
         write_file(w_ + "/passwd",
                    "root:x:0:0::/root:/bin/sh\nalice:x:1234:1234::/home/alice:/bin/sh\n"
-                   "eve:x:1300:1300::/home/linked:/bin/sh\n");
+                   "eve:x:1300:1300::/home/linked:/bin/sh\nal:x:1400:1400::/home/al:/bin/sh\n");
     }
 
     // @fn runs with fixture users, homes on a tmpfs and the fixture package database.
@@ -66,14 +66,16 @@ class KidRes : public ::testing::Test {
                 !bind_mount((w_ + "/dpkg").c_str(), "/var/lib/dpkg") ||
                 !bind_mount((w_ + "/passwd").c_str(), "/etc/passwd"))
                 return 2;
-            for (const char *d :
-                 {"/home/alice/docs/sub", "/home/alice/music", "/home/alice/pics", "/home/bob/x"})
+            for (const char *d : {"/home/alice/docs/sub", "/home/alice/music", "/home/alice/pics",
+                                  "/home/bob/x", "/home/al/docs"})
                 fs::create_directories(d);
             write_file("/home/alice/docs/a.txt", "a");
             write_file("/home/alice/file.txt", "f");
             write_file("/home/alice/pics/p", "p");
             fs::create_symlink("/etc", "/home/alice/etc");
             fs::create_symlink("/etc", "/home/linked");
+            fs::create_symlink(w_ + "/dir", "/home/alice/docs/out");  // never walked, not even
+            fs::create_symlink(w_ + "/dir", "/home/alice/outlink");   // when it carries the kid
             fn();
             return 0;
         });
@@ -145,7 +147,7 @@ TEST_F(KidRes, PrivateDirectoriesComeAndGo) {
         ASSERT_EQ(lumek_kid_whlist_add_user_privacy_res("/home/alice/docs"), 0);
         EXPECT_EQ(list_entries("kid_res"), Lines{"1 2 /home/alice/docs"});
         EXPECT_EQ(list_entries("kid_priv"), (Lines{"10001 1 1234 0", "10002 1 1234 0"}));
-        EXPECT_TRUE(has(list_entries("kid_file"), "1 /home/alice/docs/a.txt"));
+        EXPECT_EQ(list_entries("kid_file"), (Lines{"1 /home/alice/docs/a.txt", "1 /home/alice/docs/sub"}));
 
         pid_t child = fork();
         if (child == 0) {
@@ -163,6 +165,7 @@ TEST_F(KidRes, PrivateDirectoriesComeAndGo) {
         // Private: a sibling still carrying the kid is reset, one with another kid is not.
         lumek_standin_kid_set_path("/home/alice/pics", "1");
         lumek_standin_kid_set_path("/home/alice/music", "2");
+        lumek_standin_kid_set_path("/home/alice/outlink", "1");
         EXPECT_EQ(lumek_kid_whlist_remove_user_privacy_res("/home/alice/docs"), 0);
         EXPECT_EQ(framework_calls("lumek_kid_remove_kid_privilege").back(),
                   "lumek_kid_remove_kid_privilege(2, {10001, 1, 1234, 0, 0}, {10002, 1, 1234, 0, 0})");
@@ -171,8 +174,16 @@ TEST_F(KidRes, PrivateDirectoriesComeAndGo) {
         EXPECT_TRUE(has(files, "999 /home/alice/pics/p") && has(files, "2 /home/alice/music") &&
                     has(files, "999 /home/alice/docs/a.txt"));
         EXPECT_TRUE(has(list_entries("kid_res"), "999 2 /home/alice/pics"));
+        EXPECT_FALSE(has(list_entries("kid_res"), "999 2 /home/alice/outlink"));
+        EXPECT_FALSE(has(files, "999 " + w_ + "/dir/sub/f") || has(files, "999 /home/alice/outlink/sub"));
         kill(child, SIGKILL);
         waitpid(child, nullptr, 0);
+
+        // A home that only begins another's name ("/home/al" in "/home/alice/docs") still
+        // keeps the privacy kid of that directory from being shared.
+        ASSERT_EQ(lumek_kid_whlist_add_user_privacy_res("/home/alice/docs"), 0);
+        ASSERT_EQ(lumek_kid_whlist_add_user_privacy_res("/home/al/docs"), 0);
+        EXPECT_TRUE(has(list_entries("kid_res"), "2 2 /home/al/docs"));
     });
 }
 

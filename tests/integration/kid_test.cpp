@@ -43,6 +43,25 @@ Lines call_names() {
     return out;
 }
 
+// Children that sleep until the scope ends, however it ends.
+struct Sleepers {
+    explicit Sleepers(int n) {
+        for (int i = 0; i < n; ++i) {
+            pid_t p = fork();
+            if (p == 0) {
+                pause();
+                _exit(0);
+            }
+            pids.push_back(p);
+        }
+    }
+    ~Sleepers() {
+        for (pid_t p : pids)
+            if (p > 0 && kill(p, SIGKILL) == 0) waitpid(p, nullptr, 0);
+    }
+    std::vector<pid_t> pids;
+};
+
 class Kid : public ::testing::Test {
   protected:
     void SetUp() override {
@@ -51,12 +70,14 @@ class Kid : public ::testing::Test {
         fs::create_directories(w_ + "/pkgdir");
         write_file(w_ + "/prog", "#!/bin/sh\n");
         fs::create_symlink(w_ + "/prog", w_ + "/link");
-        // Installed, held, removed, without a status line, and a last stanza cut short.
+        // Removed, without a status line, installed, held behind a field line of 1023
+        // characters, and a last stanza cut short right after an installed one.
         const std::string f = "Maintainer: t\nArchitecture: all\nVersion: 1\nDescription: d\n\n";
-        write_file(w_ + "/dpkg/status", "Package: demo-app\nStatus: install ok installed\n" + f +
-                                            "Package: held-app\nStatus: hold ok installed\n" + f +
-                                            "Package: gone-app\nStatus: deinstall ok config-files\n" + f +
-                                            "Package: bare-app\n" + f + "Package: ghost\n");
+        write_file(w_ + "/dpkg/status", "Package: gone-app\nStatus: deinstall ok config-files\n" + f +
+                                            "Package: bare-app\n" + f +
+                                            "Package: demo-app\nStatus: install ok installed\n" + f +
+                                            "Package: held-app\nX-Long: " + std::string(1015, 'x') +
+                                            "\nStatus: hold ok installed\n" + f + "Package: ghost\n");
         write_file(w_ + "/dpkg/info/demo-app.list",
                    "/.\n" + w_ + "/pkgdir\n" + w_ + "/prog\n" + w_ + "/link\n" + w_ + "/missing\n");
         write_file(w_ + "/dpkg/info/held-app.list", w_ + "/prog\n");
@@ -187,6 +208,18 @@ TEST_F(Kid, CreateChecksTheInstalledPackagesFirst) {
         char *with_null[] = {nullptr};
         EXPECT_EQ(lumek_kid_whlist_create_kid("a", "demo-app", with_null, 1), -1007);
         EXPECT_EQ(lumek_kid_whlist_create_kid(nullptr, "demo-app", nullptr, 0), -1007);
+        // A caller path of 4096 characters would name another file once cut to its record:
+        // refused before any call. One of 4095 goes whole.
+        ASSERT_EQ(lumek_standin_reset(), 0);
+        std::string wide;
+        while (wide.size() < 4096) wide += "/" + std::string(63, 'w');
+        char *wide_files[] = {wide.data()};
+        EXPECT_EQ(lumek_kid_whlist_create_kid("wide", "demo-app", wide_files, 1), -1007);
+        EXPECT_EQ(call_names(), Lines{});
+        wide.pop_back();
+        EXPECT_EQ(lumek_kid_whlist_create_kid("wide", "demo-app", wide_files, 1), 0);
+        EXPECT_EQ(framework_calls("lumek_kid_multi_set"),
+                  Lines{"lumek_kid_multi_set(1, {\"" + wide + "\", \"10001\"})"});
     });
 }
 
@@ -253,13 +286,8 @@ TEST_F(Kid, PoliciesResolveKidsAndRefreshProcesses) {
         ASSERT_EQ(lumek_standin_kid_add_info(1999, "raised", "raised", 1), 0);
         ASSERT_EQ(lumek_standin_kid_set_path(file.c_str(), "2500"), 0);
         // Real processes: one of the subject's kid, one of another kid.
-        pid_t pids[2];
-        for (pid_t &p : pids)
-            if ((p = fork()) == 0) {
-                pause();
-                _exit(0);
-            }
-        const pid_t mine = pids[0], other = pids[1];
+        Sleepers kids(2);
+        const pid_t mine = kids.pids[0], other = kids.pids[1];
         lumek_standin_kid_set_pid(mine, "10001");
         lumek_standin_kid_set_pid(other, "10002");
 
@@ -287,11 +315,6 @@ TEST_F(Kid, PoliciesResolveKidsAndRefreshProcesses) {
         EXPECT_EQ(lumek_kid_whlist_add_kid_policy(2, "viewer", file.c_str(), 1), -1007);
         lumek_standin_kid_set_path((w_ + "/link").c_str(), "-5");
         EXPECT_EQ(lumek_kid_whlist_add_kid_policy(1, (w_ + "/link").c_str(), file.c_str(), 1), -1021);
-
-        kill(mine, SIGKILL);
-        kill(other, SIGKILL);
-        waitpid(mine, nullptr, 0);
-        waitpid(other, nullptr, 0);
     });
 }
 
