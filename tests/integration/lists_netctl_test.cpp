@@ -218,6 +218,11 @@ TEST_F(Netctl, PackageList) {
     EXPECT_EQ(log_lines(),
               (Lines{"16|0|vorda_netctl_pkg_list_get|invalid parameters\\n",
                      "16|0|vorda_netctl_pkg_list_del|" + full + ": cannot find netctl data\\n"}));
+    ASSERT_EQ(fault("lumek_netctl_pkg_remove", -8), 0);
+    EXPECT_EQ(vorda_netctl_pkg_list_del(1, longer.c_str()), -3);
+    EXPECT_EQ(log_lines().back(),
+              "16|0|vorda_netctl_pkg_list_del|remove netctl data failed, uid = 0, pkg = " + longer +
+                  ", mode = 1, ret = -8\\n");
     // A failed read with a count left behind is an empty list, count untouched.
     ASSERT_EQ(lumek_standin_reset(), 0);
     for (const char *f : {"lumek_netctl_pkg_read_all_data_with_uid", "lumek_netctl_read_all_data_with_uid"})
