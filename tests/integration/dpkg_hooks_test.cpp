@@ -105,6 +105,8 @@ TEST(DpkgHooks, SingleFile) {
         EXPECT_EQ(framework_calls("lumek_exectl_set")[0],
                   "lumek_exectl_set(\"" + kBin + "notes\", \"verified\")");
         EXPECT_EQ(lumek_whlist_exectl_add_for_dpkg(nullptr), -2);
+        ASSERT_EQ(lumek_test::fault("path_is_exist", 0), 0);  // only a negative answer means missing
+        EXPECT_EQ(lumek_whlist_exectl_add_for_dpkg((kBin + "notes").c_str()), 0);
         // The setter's own result is mapped, not its error record's code; the buffer stays.
         for (auto [ret, code, result] : {std::tuple{-1, -1002, -1}, {-1002, 0, 1}, {-1001, -1006, 1}}) {
             fail_next("lumek_exectl_set", code, ret);

@@ -244,6 +244,7 @@ TEST(LabelEngine, Dependencies) {
                           b_real = kRoot + "/lib/libdepb.so.1.0";
         for (const auto &p : {prog, a, b_real}) lumek_standin_set_label(p.c_str(), "unknown");
         int32_t n = -1;
+        ASSERT_EQ(lumek_test::fault("path_is_exist", 0), 0);  // only a negative answer means missing
         MarkRecord *recs = lumek_whlist_get_ldd_list(prog.c_str(), "script", &n);
         ASSERT_EQ(n, 3);
         Lines got;
