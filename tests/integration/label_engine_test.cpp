@@ -290,6 +290,7 @@ TEST(LabelEngine, Dependencies) {
         int watch = inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
         // Closes between opens keep inotify from folding repeated opens into one event.
         ASSERT_GE(inotify_add_watch(watch, (kRoot + "/data/trust_list").c_str(), IN_OPEN | IN_CLOSE), 0);
+        ASSERT_EQ(lumek_test::fault("path_is_exist", 0), 0);
         EXPECT_EQ(lumek_whlist_ldd_add(prog.c_str()), 0);
         EXPECT_EQ(label_of(prog) + label_of(a) + label_of(b_real), "verifiedverifiedverified");
         char events[4096];
