@@ -38,12 +38,12 @@ bool build_tree() {
     write(kBin + "notes", "plain\n");
     write(kBin + "README.md", "# readme\n");
     write("/mnt/dh/m.c", "int init_module(void){return 0;}\n");
-    if (system(("cp /usr/bin/true " + kBin + "prog && cc -shared -fPIC -o " + kBin +
-                "lib.so /mnt/dh/m.c && cc -c -o " + kBin + "mod.ko /mnt/dh/m.c && ln -s prog " + kBin +
-                "link")
+    if (system(("cp /usr/bin/true " + kBin + "prog && cp /usr/bin/true " + kBin +
+                "tool.c && cc -shared -fPIC -o " + kBin + "lib.so /mnt/dh/m.c && cc -c -o " + kBin +
+                "mod.ko /mnt/dh/m.c && ln -s prog " + kBin + "link")
                    .c_str()) != 0)
         return false;
-    write("/mnt/dh/data/trust_list", kBin + "lib.so\n");
+    write("/mnt/dh/data/trust_list", kBin + "lib.so\n" + kBin + "mod.ko\n");
     write("/mnt/dh/data/script_list", kBin + "run.sh\n");
     write("/mnt/dh/data/readonly_pkg_list", "\ndemo-ro\n");
     return lumek_test::bind_mount("/mnt/dh/data", "/usr/share/lumek-utils/data");
@@ -96,7 +96,7 @@ TEST(DpkgHooks, SingleFile) {
         for (auto [name, result, label] : {std::tuple{"README.md", 0, ""},
                                            {"notes", 0, "verified"},
                                            {"link", 0, "verified"},
-                                           {"mod.ko", 0, "verified"},
+                                           {"mod.ko", 0, "trusted"},
                                            {"gone", -2, ""}}) {
             EXPECT_EQ(lumek_whlist_exectl_add_for_dpkg((kBin + name).c_str()), result) << name;
             EXPECT_EQ(lumek_test::take_text(lumek_standin_label((kBin + name).c_str())), label) << name;
@@ -105,6 +105,8 @@ TEST(DpkgHooks, SingleFile) {
         EXPECT_EQ(framework_calls("lumek_exectl_set")[0],
                   "lumek_exectl_set(\"" + kBin + "notes\", \"verified\")");
         EXPECT_EQ(lumek_whlist_exectl_add_for_dpkg(nullptr), -2);
+        ASSERT_EQ(lumek_test::fault("path_is_exist", 0), 0);  // only a negative answer means missing
+        EXPECT_EQ(lumek_whlist_exectl_add_for_dpkg((kBin + "notes").c_str()), 0);
         // The setter's own result is mapped, not its error record's code; the buffer stays.
         for (auto [ret, code, result] : {std::tuple{-1, -1002, -1}, {-1002, 0, 1}, {-1001, -1006, 1}}) {
             fail_next("lumek_exectl_set", code, ret);
@@ -130,8 +132,10 @@ TEST(DpkgHooks, BatchKeepsTheRtdbSpecialLabels) {
         EXPECT_EQ(framework_calls("lumek_exectl_multi_set_for_dpkg"),
                   Lines{"lumek_exectl_multi_set_for_dpkg(6, " + rec("prog", "vordsw", 0) + ", " +
                         rec("lib.so", "trusted", 1) + ", " + rec("notes", "vordsw", 4) + ", " +
-                        rec("link", "verified", 5) + ", " + rec("mod.ko", "verified", 3) + ", " +
+                        rec("link", "verified", 5) + ", " + rec("mod.ko", "trusted", 3) + ", " +
                         rec("run.sh", "script", 2) + ")"});
+        // The absolute path is asked once for the directory, and for the link on its own.
+        EXPECT_EQ(framework_calls("get_absolute_path").size(), 2u);
 
         // Nothing left to label, or a count that is not above 0: no setter call.
         const char *skipped[] = {paths[0], paths[7], nullptr};
@@ -154,13 +158,17 @@ TEST(DpkgHooks, BatchKeepsTheRtdbSpecialLabels) {
 
 TEST(DpkgHooks, ProtectionByPackageName) {
     in_tree([] {
-        Files f{"prog", "lib.so", "run.sh", "mod.ko", "notes", "link", "README.md"};
+        Files f{"prog", "lib.so", "run.sh", "mod.ko", "notes", "link", "README.md", "tool.c"};
         std::vector<const char *> &paths = f.paths;
         const int32_t n = static_cast<int32_t>(paths.size());
         EXPECT_EQ(lumek_whlist_protect_set_by_name_for_dpkg("demo-ro:amd64", paths.data(), n), 3);
         EXPECT_EQ(framework_calls("lumek_protect_multi_set"),
                   Lines{"lumek_protect_multi_set(3, " + rec("prog", "readonly") + ", " +
                         rec("lib.so", "readonly") + ", " + rec("mod.ko", "readonly") + ")"});
+        fail_next("lumek_protect_multi_set", -1006);
+        EXPECT_EQ(lumek_whlist_protect_set_by_name_for_dpkg("demo-ro", paths.data(), n), -3);
+        EXPECT_STREQ(lumek_whlist_last_err(), "obj: refused\n");
+        EXPECT_EQ(lumek_test::log_lines().back(), "2|0|\\N|obj: refused\\n");
         // Unlisted: -2 and the buffer as it was.
         EXPECT_EQ(lumek_whlist_protect_set_by_name_for_dpkg(nullptr, paths.data(), n), -1);
         EXPECT_STREQ(lumek_whlist_last_err(), "Invalid argument");
@@ -170,7 +178,7 @@ TEST(DpkgHooks, ProtectionByPackageName) {
         // Scripts only: no batch.
         EXPECT_EQ(lumek_whlist_protect_set_by_name_for_dpkg("demo-ro", &paths[2], 1), 0);
         EXPECT_EQ(lumek_whlist_protect_set_by_name_for_dpkg("demo-ro", paths.data(), -5), -1);
-        EXPECT_EQ(framework_calls("lumek_protect_multi_set").size(), 1u);
+        EXPECT_EQ(framework_calls("lumek_protect_multi_set").size(), 2u);
 
         // Disabled: every hook succeeds without touching anything.
         lumek_standin_set_flag("status", 0);

@@ -55,6 +55,7 @@ bool build_tree() {
         sh("cc -shared -fPIC -o " + lib + "/libdepb.so.1.0 " + kRoot + "/src/b.c") ||
         sh("cc -o " + bin + "/prog " + kRoot + "/src/main.c -L" + lib + " -ldepa -ldepb") ||
         sh("cp " + bin + "/prog " + bin + "/prog2 && patchelf --add-needed 'lib`id`.so' " + bin + "/prog2") ||
+        sh("patchelf --add-needed -n.so " + bin + "/prog2") ||
         sh("cc -c -o " + bin + "/mod.ko " + kRoot + "/src/mod.c") || sh("ln -s prog " + bin + "/link"))
         return false;
     // trust before script; a parent_list line that is a link to the script.
@@ -158,7 +159,7 @@ TEST(LabelEngine, SingleFilesAndBatches) {
         EXPECT_EQ(lumek_test::take_text(lumek_standin_protection((b + "notes").c_str(), 0)), "none");
         // An unlabelled program stays unlabelled; an "unknown" one is labelled with its
         // dependencies in one batch that counts its records, which is a success.
-        EXPECT_EQ(lumek_whlist_add(0, (b + "prog").c_str()), 0);
+        EXPECT_EQ(lumek_whlist_exectl_add((b + "prog").c_str()), 0);
         EXPECT_EQ(label_of(b + "prog"), "");
         // A label that cannot be read fails with the framework's code, or -1009 without one.
         for (int code : {-1, LUMEK_WHLIST_ERR_LABEL_GET}) {
@@ -186,6 +187,34 @@ TEST(LabelEngine, SingleFilesAndBatches) {
         EXPECT_EQ(log_matching("invalid file attribute").size(), logged + 3);
         EXPECT_EQ(log_matching("(null): invalid file attribute").size(), 1u);
         for (int n : {0, -1}) EXPECT_EQ(lumek_whlist_multi_add(0, paths, n), LUMEK_WHLIST_ERR_INVALID_ARG);
+        // A failed setter gives its record's code, else its own negative result, else -1006;
+        // the by-type calls make authorisation 1, an invalid argument -3 and the rest -1.
+        const std::string notes = b + "notes";
+        const char *setters[] = {"lumek_protect_set", "lumek_exectl_set", "lumek_protect_multi_set"};
+        struct Fail {
+            int call, ret, code, result;
+        } fails[] = {{0, -1, -1002, -1002}, {0, -1, 0, -1},    {0, 1, 0, LUMEK_WHLIST_ERR_LABEL_SET},
+                     {1, -1, -1001, 1},     {1, -1, -1002, 1}, {1, -1, -1007, -3},
+                     {1, -1, -1006, -1},    {2, -5, 0, -5},    {2, -1, -1001, -1001}};
+        for (const Fail &f : fails) {
+            LumekStandinFault sf{1, f.ret, 0, 1, f.code, "obj", "refused"};
+            lumek_standin_fault_set(setters[f.call], &sf);
+            const char *one[] = {notes.c_str()};
+            int32_t rc = f.call == 0   ? lumek_whlist_add(1, notes.c_str())
+                         : f.call == 1 ? lumek_whlist_exectl_update(mod.c_str())
+                                       : lumek_whlist_multi_add(1, one, 1);
+            EXPECT_EQ(rc, f.result) << f.call << " " << f.code;
+            EXPECT_EQ(std::string(lumek_whlist_last_err()), (f.call == 0   ? notes
+                                                             : f.call == 1 ? mod
+                                                                           : "obj") +
+                                                                ": refused\n");
+        }
+        // A user's data path is sent by its short name when that is the same file.
+        ASSERT_EQ(lumek_test::fault("path_is_same", 1), 0);
+        const char *home[] = {"/data/home/u/f"};
+        lumek_whlist_multi_delete(0, home, 1);
+        EXPECT_EQ(lumek_test::framework_calls("lumek_exectl_multi_set").back(),
+                  "lumek_exectl_multi_set(1, {\"/home/u/f\", \"unknown\"})");
         // A file in a linked directory is named by its own path, whatever the batch saw before
         // it; only list lines are resolved. The working directory is the linked one.
         fs::create_directory_symlink("bin", kRoot + "/binlink");
@@ -215,18 +244,30 @@ TEST(LabelEngine, Dependencies) {
                           b_real = kRoot + "/lib/libdepb.so.1.0";
         for (const auto &p : {prog, a, b_real}) lumek_standin_set_label(p.c_str(), "unknown");
         int32_t n = -1;
+        ASSERT_EQ(lumek_test::fault("path_is_exist", 0), 0);  // only a negative answer means missing
         MarkRecord *recs = lumek_whlist_get_ldd_list(prog.c_str(), "script", &n);
         ASSERT_EQ(n, 3);
         Lines got;
         for (int i = 0; i < n; ++i) got.push_back(std::string(recs[i].path) + "=" + recs[i].label);
         free(recs);
         EXPECT_EQ(got, (Lines{prog + "=script", a + "=script", b_real + "=script"}));
+        // A failed dependency batch is logged; the caller's list is still sent whole.
+        MarkRecord mark{};
+        strcpy(mark.path, prog.c_str());
+        strcpy(mark.label, "script");
+        ASSERT_EQ(lumek_test::fault("lumek_exectl_multi_set", -1), 0);
+        EXPECT_EQ(lumek_exectl_multi_set_ldd(&mark, 1), 1);
+        EXPECT_EQ(
+            log_matching("lumek_exectl_multi_set_ldd: set exectl failed!, path=" + prog + ", label=script")
+                .size(),
+            1u);
 
         const std::string prog2 = kRoot + "/bin/prog2";
         lumek_standin_set_label(prog2.c_str(), "verified");
         free(lumek_whlist_get_ldd_list(prog2.c_str(), "script", &n));
-        EXPECT_EQ(n, 2);  // the back-quoted name is skipped, the others still looked up
-        EXPECT_FALSE(log_matching("contains special chars! lib_name=lib`id`.so").empty());
+        EXPECT_EQ(n, 2);  // a back-quoted or option-like name is skipped, the others still looked up
+        for (const char *name : {"lib`id`.so", "-n.so"})
+            EXPECT_EQ(log_matching(std::string("contains special chars! lib_name=") + name).size(), 1u);
 
         EXPECT_EQ(lumek_whlist_ldd_add((kRoot + "/bin/run.sh").c_str()), -3);
         EXPECT_EQ(lumek_whlist_ldd_add(kRoot.c_str()), -3);
@@ -249,11 +290,36 @@ TEST(LabelEngine, Dependencies) {
         int watch = inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
         // Closes between opens keep inotify from folding repeated opens into one event.
         ASSERT_GE(inotify_add_watch(watch, (kRoot + "/data/trust_list").c_str(), IN_OPEN | IN_CLOSE), 0);
+        ASSERT_EQ(lumek_test::fault("path_is_exist", 0), 0);
         EXPECT_EQ(lumek_whlist_ldd_add(prog.c_str()), 0);
         EXPECT_EQ(label_of(prog) + label_of(a) + label_of(b_real), "verifiedverifiedverified");
         char events[4096];
         EXPECT_EQ(read(watch, events, sizeof events), static_cast<ssize_t>(2 * sizeof(inotify_event)));
         close(watch);
+
+        // A file the in-process reader refuses goes to objdump, by argv: a hostile name runs
+        // nothing, and without objdump the analysis fails. Without whereis each name is logged.
+        ASSERT_EQ(chdir(kRoot.c_str()), 0);
+        const std::string hostile = kRoot + "/bin/NEEDED$(touch pwned)", odd = kRoot + "/bin/NEEDED";
+        for (const auto &p : {hostile, odd}) {
+            fs::copy_file(prog, p);
+            lumek_standin_set_label(p.c_str(), "unknown");
+        }
+        free(lumek_whlist_get_ldd_list(hostile.c_str(), "script", &n));
+        EXPECT_EQ(n, 1);
+        EXPECT_EQ(lumek_whlist_ldd_add(hostile.c_str()), -2);
+        EXPECT_EQ(log_matching("invalid ldd path").size(), 1u);
+        EXPECT_FALSE(fs::exists(kRoot + "/pwned"));
+        write(kRoot + "/noexec", "");
+        ASSERT_TRUE(lumek_test::bind_mount((kRoot + "/noexec").c_str(), "/usr/bin/objdump"));
+        free(lumek_whlist_get_ldd_list(odd.c_str(), "script", &n));
+        EXPECT_EQ(n, 1);
+        EXPECT_EQ(log_matching("lumek_whlist_get_ldd_list: Dependency analysis failure!").size(), 1u);
+        EXPECT_EQ(lumek_whlist_ldd_add(odd.c_str()), -1);
+        EXPECT_EQ(log_matching("lumek_whlist_ldd_add: Dependency analysis failure!").size(), 1u);
+        setenv("PATH", "/nonexistent", 1);
+        free(lumek_whlist_get_ldd_list(prog.c_str(), "script", &n));
+        EXPECT_EQ(log_matching("cmd: whereis libdepa.so, popen failed").size(), 1u);
     });
 }
 
@@ -321,5 +387,8 @@ TEST(LabelEngine, PackagesPlanAndRefusedNames) {
         EXPECT_EQ(lumek_whlist_delete_by_dir_sm(1, nullptr, b.c_str()), 5);  // links are left out
         EXPECT_EQ(lumek_test::take_text(lumek_standin_protection((b + "notes").c_str(), 1)), "none");
         EXPECT_EQ(lumek_whlist_add_by_dir(0, "library", (kRoot + "/lib").c_str()), 2);
+        EXPECT_EQ(lumek_whlist_plan_by_dir(LUMEK_OP_ADD, 0, nullptr, (kRoot + "/lib").c_str(), &items, &n),
+                  0);
+        free(items);
     });
 }
