@@ -57,6 +57,8 @@ void append_escaped(std::string *out, const std::string &text) {
 const char *unescape(const std::string &text, std::string *out) {
     out->clear();
     for (size_t i = 0; i < text.size(); ++i) {
+        // The texts end up as C strings: a raw NUL would cut a path short and name another file.
+        if (text[i] == '\0') return "a NUL byte cannot be part of a text";
         if (text[i] != '\\') {
             *out += text[i];
             continue;

@@ -112,11 +112,13 @@ TEST_F(DaemonTest, FilesThatImportOrExportRefuseChangeNothing) {
     write_file(target, "kept");
     ASSERT_EQ(symlink(target.c_str(), (dir + "/link").c_str()), 0);
     ASSERT_EQ(symlink((dir + "/created").c_str(), (dir + "/dangling").c_str()), 0);
+    write_file(dir + "/nul", std::string("trusted\t\t/a\0b\n", 14));
     std::map<std::string, std::string> special = {{"@big", file},
                                                   {"@dir", dir},
                                                   {"@fifo", fifo},
                                                   {"@link", dir + "/link"},
-                                                  {"@dangling", dir + "/dangling"}};
+                                                  {"@dangling", dir + "/dangling"},
+                                                  {"@nul", dir + "/nul"}};
     struct Case {
         const char *method;   // import, or export
         const char *content;  // a file's text, or the file to use when it starts with '@'
@@ -129,6 +131,7 @@ TEST_F(DaemonTest, FilesThatImportOrExportRefuseChangeNothing) {
         {"import", "trusted\t\t/a\\q\n", "list:1: unknown escape"},
         {"import", "trusted\t\t/a\\x4\n", "list:1: unknown escape"},
         {"import", "trusted\t\t/a\\x00\n", "list:1: \\x00 cannot be part of a text"},
+        {"import", "@nul", "nul:1: a NUL byte cannot be part of a text"},
         {"import", "@big", "cannot read: larger than 256 MiB"},
         {"import", "@dir", "cannot read: not a regular file"},
         {"import", "@fifo", "cannot read: not a regular file"},
