@@ -27,7 +27,7 @@ void consider_path(Decider &decider, int op, int kind, const char *type_name, co
     if (!p) return;
     if (path_is_link(p) != 0) return plan_add(plan, p, nullptr, -1, LUMEK_PLAN_SKIP_LINK);
     int type = parse_file_type(p);
-    if (type < 0 || type > 4) return plan_add(plan, p, nullptr, type, LUMEK_PLAN_SKIP_TYPE);
+    if (!type_classified(type)) return plan_add(plan, p, nullptr, type, LUMEK_PLAN_SKIP_TYPE);
     if (type_name && type != parse_obj_type(type_name))
         return plan_add(plan, p, nullptr, type, LUMEK_PLAN_SKIP_FILTER);
     MallocPtr label = decider.choose_label(kind, op, p);

@@ -132,7 +132,7 @@ int32_t exectl_multi_add_for_dpkg(const char **paths, int32_t count) {
         if (!p || has_skipped_extension(p)) continue;
         // A file the probe classifies exists: the existence probe is asked only when it does not.
         int type = parse_file_type(p);
-        if ((type < LUMEK_OBJ_PROGRAM || type > LUMEK_OBJ_OTHER) && path_is_exist(p) < 0) continue;
+        if (!type_classified(type) && path_is_exist(p) < 0) continue;
         const char *path = rewrite_user_data_path(p);
         size_t len;
         // A path cut to fit the record could name another, existing file.

@@ -69,7 +69,7 @@ std::optional<std::string> Decider::absolute_path(const char *path, int type) {
     const char *name = slash ? slash + 1 : path;
     // A name that "." or ".." would fold away, or none at all, is no name of a file.
     bool plain_name = *name && strcmp(name, ".") != 0 && strcmp(name, "..") != 0;
-    if (type < LUMEK_OBJ_PROGRAM || type > LUMEK_OBJ_OTHER || !plain_name) {
+    if (!type_classified(type) || !plain_name) {
         MallocPtr abs(get_absolute_path(path));
         if (!abs) return std::nullopt;
         return std::string(abs.get());
@@ -92,7 +92,7 @@ Decision Decider::decide(int kind, int op, const char *path) {
     if (!path) return text(LUMEK_LABEL_RULE_UNCLASSIFIED, nullptr);
     // A file the probe classifies exists: the existence probe is asked only when it does not.
     int type = parse_file_type(path);
-    bool classified = type >= LUMEK_OBJ_PROGRAM && type <= LUMEK_OBJ_OTHER;
+    bool classified = type_classified(type);
     if (!classified && path_is_exist(path) < 0)
         return text(LUMEK_LABEL_RULE_MISSING, kind == kKindProtect ? kProtectNone : kLabelUnknown);
     if (!classified) return text(LUMEK_LABEL_RULE_UNCLASSIFIED, nullptr, type);

@@ -34,6 +34,11 @@ inline constexpr int kOpUpdate = LUMEK_OP_UPDATE;
 inline bool op_chooses(int op) {
     return op == kOpAdd || op == kOpUpdate;
 }
+// The type probe named one of the five kinds of file (program to other); a negative or
+// link answer names none.
+inline bool type_classified(int type) {
+    return type >= LUMEK_OBJ_PROGRAM && type <= LUMEK_OBJ_OTHER;
+}
 // Exectl setters for kinds 0 and 2, protection setters for every other value.
 inline bool kind_is_exectl(int kind) {
     return kind == kKindExectl || kind == kKindKmod;
