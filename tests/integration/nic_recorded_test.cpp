@@ -7,7 +7,6 @@
 #include <sched.h>
 #include <stdio.h>
 #include <stdlib.h>
-#include <sys/mman.h>
 #include <sys/mount.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -19,6 +18,7 @@
 #include <string>
 #include <vector>
 
+#include "lumekctl_run.h"
 #include "lumekwhlist.h"
 #include "scratch.h"
 #include "namespaces.h"
@@ -31,23 +31,11 @@ using Lines = std::vector<std::string>;
 
 const char kTcPath[] = "/sbin/tc";
 
-std::string read_fd(int fd) {
-    std::string text;
-    char buf[4096];
-    off_t off = 0;
-    for (ssize_t n; (n = pread(fd, buf, sizeof buf, off)) > 0; off += n)
-        text.append(buf, static_cast<size_t>(n));
-    return text;
-}
-
 // The recording tc, installed inside the current (private) mount namespace. Its record
 // lives in a directory of its own, removed with it; /tmp itself is left alone, since the
 // sources and the build may live below it.
 class RecordingTc {
   public:
-    RecordingTc() = default;
-    RecordingTc(const RecordingTc &) = delete;
-    RecordingTc &operator=(const RecordingTc &) = delete;
     ~RecordingTc() {
         std::error_code ec;
         if (!dir_.empty()) std::filesystem::remove_all(dir_, ec);
@@ -62,8 +50,7 @@ class RecordingTc {
         std::string script = dir_ + "/tc";
         std::error_code ec;
         std::filesystem::copy_file(LUMEK_SOURCE_DIR "/tests/fixtures/nic/recording_tc.sh", script, ec);
-        if (ec || chmod(script.c_str(), 0755) != 0 || !write_file(log_path(), "", 0666)) return false;
-        set_statuses({});
+        if (ec || chmod(script.c_str(), 0755) != 0 || !write_file(dir_ + "/log", "", 0666)) return false;
         setenv("LUMEK_TC_RECORD_DIR", dir_.c_str(), 1);
         return lumek_test::bind_mount(script.c_str(), kTcPath);
     }
@@ -79,25 +66,16 @@ class RecordingTc {
 
     Lines calls() const {
         Lines lines;
-        std::ifstream in(log_path());
+        std::ifstream in(dir_ + "/log");
         for (std::string line; std::getline(in, line);) lines.push_back(line);
         return lines;
     }
-
-    void forget() const { write_file(log_path(), "", 0666); }
-
-    std::string log_path() const { return dir_ + "/log"; }
 
   private:
     std::string dir_;
 
     static bool write_file(const std::string &path, const std::string &text, mode_t mode) {
-        {
-            std::ofstream out(path, std::ios::trunc);
-            out << text;
-            if (!out) return false;
-        }
-        return chmod(path.c_str(), mode) == 0;
+        return bool(std::ofstream(path, std::ios::trunc) << text) && chmod(path.c_str(), mode) == 0;
     }
 };
 
@@ -157,155 +135,88 @@ int as_nobody(const std::function<void()> &fn) {
     return WIFEXITED(st) ? WEXITSTATUS(st) : 128;
 }
 
-}  // namespace
+// What the recording tc echoes on standard error for @lines: only adds' output may show.
+std::string echoes(const Lines &lines) {
+    std::string out;
+    for (const auto &l : lines) out += "recorded-tc: " + l + "\n";
+    return out;
+}
 
-// ---------------------------------------------------------------- command lines, order, tc's statuses
+constexpr bool kSet = true, kClear = false;
+constexpr int32_t kSend = LUMEK_NIC_NETMODE_SEND, kRecv = LUMEK_NIC_NETMODE_RECV,
+                  kBoth = LUMEK_NIC_NETMODE_BOTH;
 
-// One library call (or a few) against the recording tc: the statuses tc exits with in turn,
-// the result of the last call, the command lines run, and, when given, standard error.
-struct TcCase {
-    const char *what;
-    Lines statuses;
-    std::function<int32_t()> call;
-    int32_t rc;
-    Lines calls;
-    const char *err = nullptr;
+// One call of lumek_nic_speedctl (set) or lumek_nic_speedclr.
+struct Call {
+    bool set;
+    const char *nic;
+    int32_t mode;
+    int64_t speed = 0;
+    int32_t run() const { return set ? lumek_nic_speedctl(nic, mode, speed) : lumek_nic_speedclr(nic, mode); }
 };
+
+// Runs @calls against the recording tc exiting with @statuses in turn: every call returns
+// @rc, tc runs @tc_calls, and standard error is @err when given.
+void expect_tc(const char *what, const Lines &statuses, const std::vector<Call> &calls, int32_t rc,
+               const Lines &tc_calls, const char *err = nullptr) {
+    WITH_RECORDING_TC(tc, {
+        SCOPED_TRACE(what);
+        tc.set_statuses(statuses);
+        std::string out = stderr_of([&] {
+            for (const Call &call : calls) EXPECT_EQ(call.run(), rc);
+        });
+        EXPECT_EQ(tc.calls(), tc_calls);
+        if (err) {
+            EXPECT_EQ(out, err);
+        }
+    });
+}
+
+}  // namespace
 
 TEST(NicRecorded, CommandLinesOrderAndExitStatuses) {
     const std::string n15(15, 'n');
     const Lines send10 = htb_adds("v0", "80kbit"), recv10 = police_adds("v0", "80kbit");
-    const TcCase cases[] = {
-        {"send limit: delete root, then htb with both filters",
-         {},
-         [] { return lumek_nic_speedctl("v0", LUMEK_NIC_NETMODE_SEND, 1); },
-         0,
-         cat({{del_root("v0")}, htb_adds("v0", "8kbit")})},
-        {"receive limit: delete ingress, then police",
-         {},
-         [] { return lumek_nic_speedctl("v0", LUMEK_NIC_NETMODE_RECV, 100); },
-         0,
-         cat({{del_ingress("v0")}, police_adds("v0", "800kbit")})},
-        {"both: clear both, ingress before root",
-         {},
-         [] { return lumek_nic_speedctl("eth1", LUMEK_NIC_NETMODE_BOTH, 125); },
-         0,
-         cat({{del_root("eth1"), del_ingress("eth1")},
-              police_adds("eth1", "1000kbit"),
-              htb_adds("eth1", "1000kbit")})},
-        {"a second limit deletes before adding",
-         {},
-         [] {
-             return lumek_nic_speedctl("v0", LUMEK_NIC_NETMODE_SEND, 10) |
-                    lumek_nic_speedctl("v0", LUMEK_NIC_NETMODE_SEND, 20);
-         },
-         0,
-         cat({{del_root("v0")}, send10, {del_root("v0")}, htb_adds("v0", "160kbit")})},
-        {"maximum speed is eight times it in kbit",
-         {},
-         [] { return lumek_nic_speedctl("v0", LUMEK_NIC_NETMODE_SEND, LUMEK_NIC_SPEED_MAX); },
-         0,
-         cat({{del_root("v0")}, htb_adds("v0", "31457280kbit")})},
-        {"a 15-byte name is passed unchanged",
-         {},
-         [&] { return lumek_nic_speedclr(n15.c_str(), LUMEK_NIC_NETMODE_SEND); },
-         0,
-         {del_root(n15)}},
-        {"missing device stops a send limit before any add",
-         {"1"},
-         [] { return lumek_nic_speedctl("nosuch0", LUMEK_NIC_NETMODE_SEND, 10); },
-         -1,
-         {del_root("nosuch0")},
-         "Cannot find device nosuch0\n"},
-        {"missing device stops a receive limit",
-         {"1"},
-         [] { return lumek_nic_speedctl("nosuch0", LUMEK_NIC_NETMODE_RECV, 10); },
-         -1,
-         {del_ingress("nosuch0")},
-         "Cannot find device nosuch0\n"},
-        {"two-way: no ingress delete once root found no device",
-         {"1"},
-         [] { return lumek_nic_speedctl("nosuch0", LUMEK_NIC_NETMODE_BOTH, 10); },
-         -1,
-         {del_root("nosuch0")},
-         "Cannot find device nosuch0\n"},
-        {"two-way clear does not examine the ingress delete",
-         {"2", "1"},
-         [] { return lumek_nic_speedclr("v0", LUMEK_NIC_NETMODE_BOTH); },
-         0,
-         {del_root("v0"), del_ingress("v0")},
-         ""},
-        {"clearing with nothing installed succeeds quietly",
-         {"2", "2", "2", "2"},
-         [] {
-             return lumek_nic_speedclr("v0", LUMEK_NIC_NETMODE_SEND) |
-                    lumek_nic_speedclr("v0", LUMEK_NIC_NETMODE_RECV) |
-                    lumek_nic_speedclr("v0", LUMEK_NIC_NETMODE_BOTH);
-         },
-         0,
-         {del_root("v0"), del_ingress("v0"), del_root("v0"), del_ingress("v0")},
-         ""},
-        {"a refused class add takes the send limit off again",
-         {"0", "0", "2"},
-         [] { return lumek_nic_speedctl("v0", LUMEK_NIC_NETMODE_SEND, 10); },
-         -1,
-         {del_root("v0"), send10[0], send10[1], del_root("v0")}},
-        {"a refused IPv6 filter fails the send limit",
-         {"0", "0", "0", "0", "2"},
-         [] { return lumek_nic_speedctl("v0", LUMEK_NIC_NETMODE_SEND, 10); },
-         -1,
-         cat({{del_root("v0")}, send10, {del_root("v0")}})},
-        {"refused police in a two-way limit clears both and adds no htb",
-         {"2", "2", "0", "2"},
-         [] { return lumek_nic_speedctl("v0", LUMEK_NIC_NETMODE_BOTH, 10); },
-         -1,
-         cat({{del_root("v0"), del_ingress("v0")}, recv10, {del_root("v0"), del_ingress("v0")}})},
-        {"an add killed by a signal fails the limit",
-         {"0", "KILL"},
-         [] { return lumek_nic_speedctl("v0", LUMEK_NIC_NETMODE_RECV, 10); },
-         -1,
-         {del_ingress("v0"), recv10[0], del_ingress("v0")}},
-    };
-    for (const auto &c : cases) {
-        WITH_RECORDING_TC(tc, {
-            SCOPED_TRACE(c.what);
-            tc.set_statuses(c.statuses);
-            int32_t rc = -2;
-            std::string err = stderr_of([&] { rc = c.call(); });
-            EXPECT_EQ(rc, c.rc);
-            EXPECT_EQ(tc.calls(), c.calls);
-            if (c.err) {
-                EXPECT_EQ(err, c.err);
-            }
-        });
+    const Lines both125 = cat({police_adds("eth1", "1000kbit"), htb_adds("eth1", "1000kbit")});
+    const char *no_dev = "Cannot find device nosuch0\n";
+    expect_tc("send limit: delete root, then htb with both filters", {}, {{kSet, "v0", kSend, 1}}, 0,
+              cat({{del_root("v0")}, htb_adds("v0", "8kbit")}));
+    expect_tc("receive limit: delete ingress, then police", {}, {{kSet, "v0", kRecv, 100}}, 0,
+              cat({{del_ingress("v0")}, police_adds("v0", "800kbit")}));
+    expect_tc("both: clear both, ingress before root; adds keep their error output, deletes lose it", {},
+              {{kSet, "eth1", kBoth, 125}}, 0, cat({{del_root("eth1"), del_ingress("eth1")}, both125}),
+              echoes(both125).c_str());
+    expect_tc("a second limit deletes before adding", {}, {{kSet, "v0", kSend, 10}, {kSet, "v0", kSend, 20}},
+              0, cat({{del_root("v0")}, send10, {del_root("v0")}, htb_adds("v0", "160kbit")}));
+    expect_tc("maximum speed is eight times it in kbit", {}, {{kSet, "v0", kSend, LUMEK_NIC_SPEED_MAX}}, 0,
+              cat({{del_root("v0")}, htb_adds("v0", "31457280kbit")}));
+    expect_tc("a 15-byte name is passed unchanged", {}, {{kClear, n15.c_str(), kSend}}, 0, {del_root(n15)});
+    expect_tc("missing device stops a send limit before any add", {"1"}, {{kSet, "nosuch0", kSend, 10}}, -1,
+              {del_root("nosuch0")}, no_dev);
+    expect_tc("missing device stops a receive limit", {"1"}, {{kSet, "nosuch0", kRecv, 10}}, -1,
+              {del_ingress("nosuch0")}, no_dev);
+    expect_tc("two-way: no ingress delete once root found no device", {"1"}, {{kSet, "nosuch0", kBoth, 10}},
+              -1, {del_root("nosuch0")}, no_dev);
+    expect_tc("two-way clear does not examine the ingress delete", {"2", "1"}, {{kClear, "v0", kBoth}}, 0,
+              {del_root("v0"), del_ingress("v0")}, "");
+    expect_tc("clearing with nothing installed succeeds quietly", {"2", "2", "2", "2"},
+              {{kClear, "v0", kSend}, {kClear, "v0", kRecv}, {kClear, "v0", kBoth}}, 0,
+              {del_root("v0"), del_ingress("v0"), del_root("v0"), del_ingress("v0")}, "");
+    expect_tc("a refused class add takes the send limit off again", {"0", "0", "2"},
+              {{kSet, "v0", kSend, 10}}, -1, {del_root("v0"), send10[0], send10[1], del_root("v0")});
+    expect_tc("a refused IPv6 filter fails the send limit", {"0", "0", "0", "0", "2"},
+              {{kSet, "v0", kSend, 10}}, -1, cat({{del_root("v0")}, send10, {del_root("v0")}}));
+    expect_tc("refused police in a two-way limit clears both and adds no htb", {"2", "2", "0", "2"},
+              {{kSet, "v0", kBoth, 10}}, -1,
+              cat({{del_root("v0"), del_ingress("v0")}, recv10, {del_root("v0"), del_ingress("v0")}}));
+    expect_tc("an add killed by a signal fails the limit", {"0", "KILL"}, {{kSet, "v0", kRecv, 10}}, -1,
+              {del_ingress("v0"), recv10[0], del_ingress("v0")});
+    // A delete that could not execute fails clearing and setting; its own output went to
+    // /dev/null, and the library adds nothing.
+    for (const char *status : {"127", "126", "KILL"}) {
+        expect_tc(status, {status}, {{kClear, "v0", kBoth}}, -1, {del_root("v0")}, "");
+        expect_tc(status, {status}, {{kSet, "v0", kSend, 10}}, -1, {del_root("v0")}, "");
     }
-}
-
-// The recording tc echoes each command on standard error; only the adds' may show.
-TEST(NicRecorded, AddsKeepTheirErrorOutputAndDeletesLoseIt) {
-    WITH_RECORDING_TC(tc, {
-        std::string err = stderr_of([] { lumek_nic_speedctl("v0", LUMEK_NIC_NETMODE_BOTH, 10); }), want;
-        for (const auto &l : cat({police_adds("v0", "80kbit"), htb_adds("v0", "80kbit")}))
-            want += "recorded-tc: " + l + "\n";
-        EXPECT_EQ(err, want);
-    });
-}
-
-TEST(NicRecorded, DeleteThatCouldNotExecuteFailsClearingAndSetting) {
-    WITH_RECORDING_TC(tc, {
-        for (const char *status : {"127", "126", "KILL"}) {
-            tc.forget();
-            tc.set_statuses({status});
-            int32_t clr_rc = 0;
-            // The delete's own output went to /dev/null, and the library adds nothing.
-            EXPECT_EQ(stderr_of([&] { clr_rc = lumek_nic_speedclr("v0", LUMEK_NIC_NETMODE_BOTH); }), "");
-            EXPECT_EQ(clr_rc, -1) << status;
-            tc.forget();
-            tc.set_statuses({status});
-            EXPECT_EQ(lumek_nic_speedctl("v0", LUMEK_NIC_NETMODE_SEND, 10), -1) << status;
-            EXPECT_EQ(tc.calls(), Lines{del_root("v0")}) << status;
-        }
-    });
 }
 
 // ---------------------------------------------------------------- refused arguments
@@ -391,123 +302,62 @@ TEST(NicRecorded, TcThatIsNotExecutableFailsEverything) {
 
 namespace {
 
-struct ToolRun {
-    int status = -1;  // exit status, or -1 when it did not exit normally
-    std::string out;
-    std::string err;
-};
-
-const char kLumekctl[] = LUMEK_BIN_DIR "/lumekctl";
-
-ToolRun lumekctl(const Lines &args) {
-    ToolRun run;
-    int out = memfd_create("tool-stdout", MFD_CLOEXEC);
-    int err = memfd_create("tool-stderr", MFD_CLOEXEC);
-    fflush(stdout);
-    fflush(stderr);
-    pid_t pid = fork();
-    if (pid == 0) {
-        dup2(out, STDOUT_FILENO);
-        dup2(err, STDERR_FILENO);
-        std::vector<char *> argv{const_cast<char *>(kLumekctl)};
-        for (const auto &a : args) argv.push_back(const_cast<char *>(a.c_str()));
-        argv.push_back(nullptr);
-        execv(kLumekctl, argv.data());
-        _exit(127);
-    }
-    int st = 0;
-    waitpid(pid, &st, 0);
-    run.status = WIFEXITED(st) ? WEXITSTATUS(st) : -1;
-    run.out = read_fd(out);
-    run.err = read_fd(err);
-    close(out);
-    close(err);
-    return run;
+// What `lumekctl nic` with @args runs against tc exiting with @statuses, whether it succeeds,
+// and what it prints (out/err checked when given).
+void expect_tool(const Lines &args, const Lines &statuses, bool ok, const Lines &calls,
+                 const char *out = nullptr, const char *err = nullptr) {
+    WITH_RECORDING_TC(tc, {
+        std::string cmd;
+        for (const auto &a : args) cmd += a + " ";
+        SCOPED_TRACE(cmd);
+        tc.set_statuses(statuses);
+        lumek_test::Run r = lumek_test::lumekctl(args);
+        EXPECT_EQ(r.status == 0, ok) << r.err;
+        EXPECT_EQ(tc.calls(), calls);
+        if (out) {
+            EXPECT_EQ(r.out, out);
+        }
+        if (err) {
+            EXPECT_EQ(r.err, err);
+        }
+    });
 }
 
 }  // namespace
 
-// What `lumekctl nic` runs, exits with and prints (out/err checked when given).
-struct ToolCase {
-    Lines args;
-    Lines statuses;
-    bool ok;
-    Lines calls;
-    const char *out = nullptr;
-    const char *err = nullptr;
-};
-
 TEST(NicTool, CommandsRunTheRightLimits) {
-    if (access(kLumekctl, X_OK) != 0) GTEST_SKIP() << "*** SKIPPED: lumekctl not built ***";
-    const ToolCase cases[] = {
-        {{"nic", "limit", "v0", "--send", "10", "--recv", "10"},  // equal speeds: one two-way limit
-         {},
-         true,
-         cat({{del_root("v0"), del_ingress("v0")}, police_adds("v0", "80kbit"), htb_adds("v0", "80kbit")}),
-         "v0: limited: send 10 KB/s, receive 10 KB/s\n"},
-        {{"nic", "limit", "v0", "--send", "10", "--recv", "20"},  // send first, then receive
-         {},
-         true,
-         cat({{del_root("v0")},
-              htb_adds("v0", "80kbit"),
-              {del_ingress("v0")},
-              police_adds("v0", "160kbit")})},
-        {{"nic", "limit", "v0", "--send", "10", "--recv", "20"},  // refused police takes the send side back
-         {"2", "0", "0", "0", "0", "2", "0", "2"},
-         false,
-         cat({{del_root("v0")},
-              htb_adds("v0", "80kbit"),
-              {del_ingress("v0")},
-              police_adds("v0", "160kbit"),
-              {del_ingress("v0"), del_root("v0")}})},
-        {{"nic", "limit", "v0", "--recv", "5"},
-         {},
-         true,
-         cat({{del_ingress("v0")}, police_adds("v0", "40kbit")})},
-        {{"nic", "limit", "v0", "--send", "5"}, {}, true, cat({{del_root("v0")}, htb_adds("v0", "40kbit")})},
-        {{"nic", "clear", "v0"}, {}, true, {del_root("v0"), del_ingress("v0")}},
-        {{"nic", "clear", "v0", "--send"}, {}, true, {del_root("v0")}},
-        {{"nic", "clear", "v0", "--recv"}, {}, true, {del_ingress("v0")}},
-        {{"nic", "clear", "nosuch0"},
-         {"1"},
-         false,
-         {del_root("nosuch0")},
-         "",
-         "lumekctl: nic clear nosuch0: Cannot find device nosuch0\n"},
-        {{"nic", "limit", "v0", "--send", "0"},
-         {},
-         false,
-         {},
-         "",
-         "lumekctl: nic limit v0: speed out of range\n"},
-        {{"nic", "limit", "v0"}, {}, false, {}},  // no direction: a usage error
-        {{"--json", "nic", "limit", "v0", "--send", "10"},
-         {},
-         true,
-         cat({{del_root("v0")}, htb_adds("v0", "80kbit")}),
-         "{\n  \"device\": \"v0\",\n  \"result\": 0\n}\n"},
-        {{"--json", "nic", "clear", "nosuch0", "--send"},
-         {"1"},
-         false,
-         {del_root("nosuch0")},
-         "{\n  \"device\": \"nosuch0\",\n  \"message\": \"Cannot find device nosuch0\",\n  \"result\": "
-         "-1\n}\n"},
-    };
-    for (const auto &c : cases) {
-        WITH_RECORDING_TC(tc, {
-            std::string cmd;
-            for (const auto &a : c.args) cmd += a + " ";
-            SCOPED_TRACE(cmd);
-            tc.set_statuses(c.statuses);
-            ToolRun r = lumekctl(c.args);
-            EXPECT_EQ(r.status == 0, c.ok) << r.err;
-            EXPECT_EQ(tc.calls(), c.calls);
-            if (c.out) {
-                EXPECT_EQ(r.out, c.out);
-            }
-            if (c.err) {
-                EXPECT_EQ(r.err, c.err);
-            }
-        });
-    }
+    // Equal speeds: one two-way limit.
+    expect_tool(
+        {"nic", "limit", "v0", "--send", "10", "--recv", "10"}, {}, true,
+        cat({{del_root("v0"), del_ingress("v0")}, police_adds("v0", "80kbit"), htb_adds("v0", "80kbit")}),
+        "v0: limited: send 10 KB/s, receive 10 KB/s\n");
+    // Different speeds: send first, then receive; a refused police takes the send side back.
+    expect_tool(
+        {"nic", "limit", "v0", "--send", "10", "--recv", "20"}, {}, true,
+        cat({{del_root("v0")}, htb_adds("v0", "80kbit"), {del_ingress("v0")}, police_adds("v0", "160kbit")}));
+    expect_tool({"nic", "limit", "v0", "--send", "10", "--recv", "20"},
+                {"2", "0", "0", "0", "0", "2", "0", "2"}, false,
+                cat({{del_root("v0")},
+                     htb_adds("v0", "80kbit"),
+                     {del_ingress("v0")},
+                     police_adds("v0", "160kbit"),
+                     {del_ingress("v0"), del_root("v0")}}));
+    expect_tool({"nic", "limit", "v0", "--recv", "5"}, {}, true,
+                cat({{del_ingress("v0")}, police_adds("v0", "40kbit")}));
+    expect_tool({"nic", "limit", "v0", "--send", "5"}, {}, true,
+                cat({{del_root("v0")}, htb_adds("v0", "40kbit")}));
+    expect_tool({"nic", "clear", "v0"}, {}, true, {del_root("v0"), del_ingress("v0")});
+    expect_tool({"nic", "clear", "v0", "--send"}, {}, true, {del_root("v0")});
+    expect_tool({"nic", "clear", "v0", "--recv"}, {}, true, {del_ingress("v0")});
+    expect_tool({"nic", "clear", "nosuch0"}, {"1"}, false, {del_root("nosuch0")}, "",
+                "lumekctl: nic clear nosuch0: Cannot find device nosuch0\n");
+    expect_tool({"nic", "limit", "v0", "--send", "0"}, {}, false, {}, "",
+                "lumekctl: nic limit v0: speed out of range\n");
+    expect_tool({"nic", "limit", "v0"}, {}, false, {});  // no direction: a usage error
+    expect_tool({"--json", "nic", "limit", "v0", "--send", "10"}, {}, true,
+                cat({{del_root("v0")}, htb_adds("v0", "80kbit")}),
+                "{\n  \"device\": \"v0\",\n  \"result\": 0\n}\n");
+    expect_tool({"--json", "nic", "clear", "nosuch0", "--send"}, {"1"}, false, {del_root("nosuch0")},
+                "{\n  \"device\": \"nosuch0\",\n  \"message\": \"Cannot find device nosuch0\",\n  "
+                "\"result\": -1\n}\n");
 }
