@@ -20,8 +20,8 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <cinttypes>
 #include <climits>
+#include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <functional>
@@ -101,7 +101,13 @@ void close_all_but(int keep) {
     close_range(static_cast<unsigned>(keep + 1), ~0U, 0);
 }
 
-char state_letter_of(int64_t pid);
+char state_letter_of(int64_t pid) {
+    std::ifstream in("/proc/" + std::to_string(pid) + "/stat");
+    std::string text;
+    std::getline(in, text);
+    size_t close = text.rfind(')');
+    return close == std::string::npos || close + 2 >= text.size() ? '?' : text[close + 2];
+}
 
 // Waits (up to 5 s) until @pid has left the running state: after its ready signal a child
 // still has a few instructions to go before it pauses.
@@ -187,14 +193,6 @@ std::map<int64_t, PsRow> run_ps() {
     }
     pclose(f);
     return rows;
-}
-
-char state_letter_of(int64_t pid) {
-    std::ifstream in("/proc/" + std::to_string(pid) + "/stat");
-    std::string text;
-    std::getline(in, text);
-    size_t close = text.rfind(')');
-    return close == std::string::npos || close + 2 >= text.size() ? '?' : text[close + 2];
 }
 
 // Every process that ps shows the same before and after the snapshot, that has a program and
@@ -428,36 +426,6 @@ int bound_socket(int family, int type) {
 
 }  // namespace
 
-TEST(ProcessSnapshot, SocketCountsTcpAndUdpOverIpv4Only) {
-    int st = lumek_test::run_in_namespaces(kInNamespaces, [] {
-        if (!enter_private_net()) return lumek_test::kNamespacesRefused;
-        pid_t v4 = spawn([](int) {
-            if (bound_socket(AF_INET, SOCK_STREAM) < 0 || bound_socket(AF_INET, SOCK_STREAM) < 0 ||
-                bound_socket(AF_INET, SOCK_DGRAM) < 0)
-                _exit(1);
-            int pair[2];
-            socketpair(AF_UNIX, SOCK_STREAM, 0, pair);  // a socket, but in no IPv4 table
-        });
-        pid_t v6 = spawn([](int) {
-            if (bound_socket(AF_INET6, SOCK_STREAM) < 0) _exit(1);
-        });
-        bool have_v6 = kill(v6, 0) == 0 && waitpid(v6, nullptr, WNOHANG) == 0;
-        Snapshot snap;
-        EXPECT_EQ(snap.take(), 0);
-        EXPECT_EQ(snap.sockets(v4), 3);
-        if (have_v6) {
-            EXPECT_EQ(snap.sockets(v6), 0);
-        } else {
-            fprintf(stderr, "*** IPv6 loopback unavailable: IPv6-only case not checked ***\n");
-        }
-        reap(v4);
-        reap(v6);
-        return 0;
-    });
-    LUMEK_SKIP_IF_REFUSED(st);
-    EXPECT_EQ(st, 0);
-}
-
 namespace {
 
 // A stand-in /proc: a tmpfs whose pid entries and meminfo lead into a real proc mounted
@@ -517,9 +485,21 @@ std::string socket_inode_of(pid_t pid, int fd) {
 
 }  // namespace
 
-TEST(ProcessSnapshot, SocketInodeIsMatchedByItsColumnAndMissingTablesGiveMinusOne) {
+// Sockets are counted when the IPv4 tcp or udp table lists their inode, in its own column.
+TEST(ProcessSnapshot, SocketCountsTcpAndUdpOverIpv4OnlyByTheInodeColumn) {
     int st = lumek_test::run_in_namespaces(kInNamespaces, [] {
         if (!enter_private_net()) return lumek_test::kNamespacesRefused;
+        pid_t v4 = spawn([](int) {
+            if (bound_socket(AF_INET, SOCK_STREAM) < 0 || bound_socket(AF_INET, SOCK_STREAM) < 0 ||
+                bound_socket(AF_INET, SOCK_DGRAM) < 0)
+                _exit(1);
+            int pair[2];
+            socketpair(AF_UNIX, SOCK_STREAM, 0, pair);  // a socket, but in no IPv4 table
+        });
+        pid_t v6 = spawn([](int) {
+            if (bound_socket(AF_INET6, SOCK_STREAM) < 0) _exit(1);
+        });
+        bool have_v6 = kill(v6, 0) == 0 && waitpid(v6, nullptr, WNOHANG) == 0;
         pid_t both = spawn([](int ready) {  // fd 0 tcp, fd 1 udp
             close_all_but(ready);
             if (bound_socket(AF_INET, SOCK_STREAM) != 0 || bound_socket(AF_INET, SOCK_DGRAM) != 1) _exit(1);
@@ -531,10 +511,19 @@ TEST(ProcessSnapshot, SocketInodeIsMatchedByItsColumnAndMissingTablesGiveMinusOn
         pid_t none = spawn([](int ready) { close_all_but(ready); });
         std::string tcp_inode = socket_inode_of(both, 0);
         EXPECT_FALSE(tcp_inode.empty());
+        Snapshot snap;
+        EXPECT_EQ(snap.take(), 0);
+        EXPECT_EQ(snap.sockets(v4), 3);
+        EXPECT_EQ(snap.sockets(both), 2);
+        if (have_v6) {
+            EXPECT_EQ(snap.sockets(v6), 0);
+        } else {
+            fprintf(stderr, "*** IPv6 loopback unavailable: IPv6-only case not checked ***\n");
+        }
 
         FakeProc fake;
         auto reap_all = [&] {
-            for (pid_t pid : {both, tcp_only, none}) reap(pid);
+            for (pid_t pid : {v4, v6, both, tcp_only, none}) reap(pid);
             return 0;
         };
         if (!fake.ok()) {
@@ -550,7 +539,6 @@ TEST(ProcessSnapshot, SocketInodeIsMatchedByItsColumnAndMissingTablesGiveMinusOn
                             " 00000000:0000 0A 00000000:00000000 00:00000000 00000000     0        0 9" +
                             tcp_inode + " 1 0000000000000000 100 0 0 10 0\n";
         EXPECT_TRUE(fake.layer(decoy.c_str(), real_udp.c_str()));
-        Snapshot snap;
         EXPECT_EQ(snap.take(), 0);
         EXPECT_EQ(snap.sockets(both), 1);  // the udp socket alone
 
@@ -660,38 +648,29 @@ TEST(ProcessSnapshot, StopsAt1024Records) {
     EXPECT_EQ(st, 0);
 }
 
-// ---- against ps --------------------------------------------------------------------------
+// ---- the whole machine -------------------------------------------------------------------
 
-TEST(ProcessSnapshot, AgreesWithPsOnTheWholeMachine) {
-    compare_with_ps();
-}
-
-// Kernel threads, known by what they are: kthreadd (parent 0, no program) and its children
-// without a program. A container's pid namespace may show none.
+// Kernel threads, known by their PF_KTHREAD flag (field 9 of stat). A container's pid
+// namespace may show none.
 std::set<int64_t> kernel_threads() {
-    std::map<int64_t, std::pair<int64_t, std::string>> procs;  // pid -> (ppid, name)
-    DIR *d = opendir("/proc");
-    while (dirent *e = d ? readdir(d) : nullptr) {
-        int64_t pid = atoll(e->d_name);
-        if (pid <= 0 || !link_target("/proc/" + std::to_string(pid) + "/exe").empty()) continue;
-        std::ifstream in("/proc/" + std::to_string(pid) + "/stat");
-        std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-        size_t open = text.find('('), close = text.rfind(')');
-        if (open == std::string::npos || close == std::string::npos || close < open) continue;
-        int64_t ppid = -1;
-        sscanf(text.c_str() + close + 1, " %*c %" SCNd64, &ppid);
-        procs[pid] = {ppid, text.substr(open + 1, close - open - 1)};
-    }
-    if (d) closedir(d);
     std::set<int64_t> out;
-    for (const auto &[pid, pn] : procs)
-        if (pn.first == 0 && pn.second == "kthreadd") out.insert(pid);
-    for (const auto &[pid, pn] : procs)
-        if (out.count(pn.first)) out.insert(pid);
+    for (const auto &e : std::filesystem::directory_iterator("/proc")) {
+        int64_t pid = atoll(e.path().filename().c_str());
+        if (pid <= 0) continue;
+        std::ifstream in(e.path() / "stat");
+        std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+        size_t close = text.rfind(')');
+        unsigned long flags = 0;
+        if (close != std::string::npos &&
+            sscanf(text.c_str() + close + 1, " %*c %*d %*d %*d %*d %*d %lu", &flags) == 1 &&
+            (flags & 0x00200000))
+            out.insert(pid);
+    }
     return out;
 }
 
-TEST(ProcessSnapshot, NoKernelThreadsAndOwnRecordIsRight) {
+TEST(ProcessSnapshot, AgreesWithPsNoKernelThreadsAndOwnRecordIsRight) {
+    compare_with_ps();
     std::set<int64_t> kthreads = kernel_threads();
     if (kthreads.empty()) fprintf(stderr, "*** no kernel threads visible here: that check is empty ***\n");
     Snapshot snap;

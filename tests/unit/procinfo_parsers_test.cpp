@@ -2,6 +2,7 @@
 #include <time.h>
 
 #include <climits>
+#include <sstream>
 #include <string>
 #include <unordered_set>
 
@@ -22,18 +23,30 @@ std::string stat_line(const std::string &name, const std::string &tty = "34817",
            " 123456789 2000 18446744073709551615 1 1 0 0 0 0 0 0 0 0 0 0 17 1 0 0 0 0 0\n";
 }
 
-const char kStatus[] =
-    "Name:\tworker\n"
-    "State:\tS (sleeping)\n"
-    "Tgid:\t4242\n"
-    "Pid:\t4242\n"
-    "PPid:\t17\n"
-    "TracerPid:\t0\n"
-    "Uid:\t1000\t0\t0\t0\n"
-    "Gid:\t1000\t1000\t1000\t1000\n"
-    "VmPeak:\t   10000 kB\n"
-    "VmRSS:\t    2048 kB\n"
-    "Threads:\t4\n";
+// Everything parse_stat makes of @line in one text: the name, then each scan's outcome
+// (Eof, Partial, Ok) with the values it stores; "refused" when it gives no record.
+std::string stat_of(const std::string &line) {
+    StatFields st;
+    if (!parse_stat(line, &st)) return "refused";
+    auto scan = [](Scan s) { return s == Scan::Ok ? "O " : s == Scan::Partial ? "P " : "E "; };
+    std::ostringstream o;
+    o << st.name << "|" << scan(st.tty_scan) << st.tty_nr << "|" << scan(st.start_scan) << st.start_ticks
+      << "|" << scan(st.time_scan) << st.utime << " " << st.stime << "|" << scan(st.usage_scan)
+      << st.usage_utime << " " << st.usage_stime << " " << st.cutime << " " << st.cstime << " "
+      << st.usage_start_ticks;
+    return o.str();
+}
+
+// Everything parse_status makes of @text: the state letter ("-" for none), ppid, uid,
+// threads and VmRSS.
+std::string status_of(const std::string &text) {
+    StatusFields s;
+    parse_status(text, &s);
+    std::ostringstream o;
+    o << (s.has_state ? s.state_letter : '-') << " " << s.ppid << " " << s.uid << " " << s.threads << " "
+      << s.vm_rss_kb;
+    return o.str();
+}
 
 const char kTcpHeader[] =
     "  sl  local_address rem_address   st tx_queue rx_queue tr tm->when retrnsmt   uid  timeout inode\n";
@@ -47,176 +60,78 @@ std::string tcp_line(const std::string &local, const std::string &inode) {
 
 // ---- stat ------------------------------------------------------------------------------------
 
-TEST(ProcStat, OrdinaryLineGivesEveryField) {
-    StatFields st;
-    ASSERT_TRUE(parse_stat(stat_line("bash"), &st));
-    EXPECT_EQ(st.name, "bash");
-    EXPECT_EQ(st.tty_scan, Scan::Ok);
-    EXPECT_EQ(st.tty_nr, 34817);
-    EXPECT_EQ(st.start_scan, Scan::Ok);
-    EXPECT_EQ(st.start_ticks, 987654u);
-    EXPECT_EQ(st.time_scan, Scan::Ok);
-    EXPECT_EQ(st.utime, 250u);
-    EXPECT_EQ(st.stime, 130u);
-    EXPECT_EQ(st.usage_scan, Scan::Ok);
-    EXPECT_EQ(st.usage_utime, 250u);
-    EXPECT_EQ(st.usage_stime, 130u);
-    EXPECT_EQ(st.cutime, 7u);
-    EXPECT_EQ(st.cstime, 9u);
-    EXPECT_EQ(st.usage_start_ticks, 987654u);
-}
-
-TEST(ProcStat, NameKeepsInnerParenthesesAndBlanksWithoutShiftingFields) {
+TEST(ProcStat, FieldsComeFromBehindTheLastParenthesisAndEachScanEndsWhereItShould) {
+    const std::string all = "|O 34817|O 987654|O 250 130|O 250 130 7 9 987654",
+                      none = "|E 0|E 0|E 0 0|E 0 0 0 0 0";
+    const std::string huge(40, '9'), max = std::to_string(ULONG_MAX);
+    const std::pair<std::string, std::string> cases[] = {
+        {stat_line("bash"), "bash" + all},
+        // Cut after the name; after tty_nr; after stime (the usage scan misses its later
+        // fields and the start scan stored nothing); at an embedded NUL.
+        {"12 (bash)", "bash" + none},
+        {"12 (x) S 1 1 1 5\n", "x|O 5|E 0|E 0 0|E 0 0 0 0 0"},
+        {"12 (x) S 1 1 1 5 1 0 0 0 0 0 300 200", "x|O 5|E 0|O 300 200|P 300 200 0 0 0"},
+        {std::string("12 (x) S 1 1 1 7\0 1 0 0 0 0 0 300 200\n", 38), "x|O 7|E 0|E 0 0|E 0 0 0 0 0"},
+        // Text where a number is due stops every scan with zeros.
+        {"12 (x) S 1 1 1 tty 1 0 0 0 0 0 300 200 0 0 20 0 1 0 55\n", "x|P 0|P 0|P 0 0|P 0 0 0 0 0"},
+        // Huge numbers are bounded (tty nine digits, start ticks nineteen), not overflowed.
+        {stat_line("x", "1234567890123", huge, huge, huge), "x|O 123456789|O 9999999999999999999|O " + max +
+                                                                " " + max + "|O " + max + " " + max +
+                                                                " 7 9 " + std::to_string(ULLONG_MAX)},
+        // No usable parentheses; the name is looked for in the first 127 bytes only.
+        {"", "refused"},
+        {"\n", "refused"},
+        {"12 bash S 1 1 1 0 1\n", "refused"},
+        {"12 (bash S 1 1 1 0 1\n", "refused"},
+        {"12 bash) S 1 1 1 0 1\n", "refused"},
+        {"12 )bash( S 1 1 1 0 1\n", "refused"},
+        {std::string(130, 'x') + "(late) S 1 1 1 0\n", "refused"},
+        {stat_line(std::string(300, 'n')), "refused"},
+        {stat_line(std::string(120, 'n')), std::string(120, 'n') + all},  // the last name that fits
+    };
+    for (const auto &[line, want] : cases) EXPECT_EQ(stat_of(line), want) << line;
+    // The name keeps inner parentheses, blanks and newlines without shifting the fields.
     for (const char *name :
-         {"we)ird", "a b", "x) R 1 1 1 1 9", "((", ") )", "tab\there", "hid\nden", "x)\n1 (y) R 2", "\n"}) {
-        SCOPED_TRACE(name);
-        StatFields st;
-        ASSERT_TRUE(parse_stat(stat_line(name), &st));
-        EXPECT_EQ(st.name, name);
-        EXPECT_EQ(st.tty_nr, 34817);
-        EXPECT_EQ(st.start_ticks, 987654u);
-        EXPECT_EQ(st.utime, 250u);
-        EXPECT_EQ(st.stime, 130u);
-    }
-}
-
-TEST(ProcStat, LineWithoutUsableParenthesesIsRefused) {
-    StatFields st;
-    EXPECT_FALSE(parse_stat("", &st));
-    EXPECT_FALSE(parse_stat("\n", &st));
-    EXPECT_FALSE(parse_stat("12 bash S 1 1 1 0 1\n", &st));
-    EXPECT_FALSE(parse_stat("12 (bash S 1 1 1 0 1\n", &st));
-    EXPECT_FALSE(parse_stat("12 bash) S 1 1 1 0 1\n", &st));
-    EXPECT_FALSE(parse_stat("12 )bash( S 1 1 1 0 1\n", &st));
-    // The name is looked for in the first 127 bytes only.
-    EXPECT_FALSE(parse_stat(std::string(130, 'x') + "(late) S 1 1 1 0\n", &st));
-    EXPECT_FALSE(parse_stat(stat_line(std::string(300, 'n')), &st));
-    ASSERT_TRUE(parse_stat(stat_line(std::string(120, 'n')), &st));  // the last name that fits
-    EXPECT_EQ(st.name, std::string(120, 'n'));
-}
-
-TEST(ProcStat, TruncatedLinesEndEachScanAtTheRightPoint) {
-    StatFields st;
-    // Cut right after the name.
-    ASSERT_TRUE(parse_stat("12 (bash)", &st));
-    EXPECT_EQ(st.name, "bash");
-    EXPECT_EQ(st.tty_scan, Scan::Eof);
-    EXPECT_EQ(st.start_scan, Scan::Eof);
-    EXPECT_EQ(st.time_scan, Scan::Eof);
-    EXPECT_EQ(st.usage_scan, Scan::Eof);
-    // Cut after tty_nr: tty is there, the start ticks are not.
-    ASSERT_TRUE(parse_stat("12 (x) S 1 1 1 5\n", &st));
-    EXPECT_EQ(st.tty_scan, Scan::Ok);
-    EXPECT_EQ(st.tty_nr, 5);
-    EXPECT_EQ(st.start_scan, Scan::Eof);
-    EXPECT_EQ(st.time_scan, Scan::Eof);
-    // Cut after stime: the CPU time is complete, the usage scan misses its later fields.
-    ASSERT_TRUE(parse_stat("12 (x) S 1 1 1 5 1 0 0 0 0 0 300 200", &st));
-    EXPECT_EQ(st.time_scan, Scan::Ok);
-    EXPECT_EQ(st.utime, 300u);
-    EXPECT_EQ(st.stime, 200u);
-    EXPECT_EQ(st.usage_scan, Scan::Partial);
-    // Nothing stored before the text ran out: the start scan hit its end.
-    EXPECT_EQ(st.start_scan, Scan::Eof);
-    // An embedded NUL ends the fields.
-    ASSERT_TRUE(parse_stat(std::string("12 (x) S 1 1 1 7\0 1 0 0 0 0 0 300 200\n", 38), &st));
-    EXPECT_EQ(st.tty_nr, 7);
-    EXPECT_EQ(st.time_scan, Scan::Eof);
-}
-
-TEST(ProcStat, TextWhereANumberIsDueStopsTheScanWithZeros) {
-    StatFields st;
-    ASSERT_TRUE(parse_stat("12 (x) S 1 1 1 tty 1 0 0 0 0 0 300 200 0 0 20 0 1 0 55\n", &st));
-    EXPECT_EQ(st.tty_scan, Scan::Partial);
-    EXPECT_EQ(st.tty_nr, 0);
-    EXPECT_EQ(st.start_scan, Scan::Partial);
-    EXPECT_EQ(st.start_ticks, 0u);
-    EXPECT_EQ(st.time_scan, Scan::Partial);
-    EXPECT_EQ(st.utime, 0u);
-}
-
-TEST(ProcStat, HugeNumbersAreBoundedNotOverflowed) {
-    StatFields st;
-    std::string huge(40, '9');
-    ASSERT_TRUE(parse_stat(stat_line("x", "1234567890123", huge, huge, huge), &st));
-    EXPECT_EQ(st.tty_nr, 123456789);  // nine digits at most
-    EXPECT_EQ(st.utime, ULONG_MAX);
-    EXPECT_EQ(st.start_ticks, 9999999999999999999ull);  // nineteen digits at most
+         {"we)ird", "a b", "x) R 1 1 1 1 9", "((", ") )", "tab\there", "hid\nden", "x)\n1 (y) R 2", "\n"})
+        EXPECT_EQ(stat_of(stat_line(name)), name + all);
 }
 
 // ---- status ----------------------------------------------------------------------------------
 
-TEST(ProcStatus, OrdinaryText) {
-    StatusFields s;
-    parse_status(kStatus, &s);
-    ASSERT_TRUE(s.has_state);
-    EXPECT_EQ(s.state_letter, 'S');
-    EXPECT_EQ(s.ppid, 17);
-    EXPECT_EQ(s.uid, 1000);
-    EXPECT_EQ(s.threads, 4);
-    EXPECT_EQ(s.vm_rss_kb, 2048u);
+TEST(ProcStatus, FirstLineOfEachKeyAtItsOffsetAndBoundedValues) {
+    const std::pair<std::string, std::string> cases[] = {
+        {"Name:\tworker\nState:\tS (sleeping)\nTgid:\t4242\nPid:\t4242\nPPid:\t17\nTracerPid:\t0\n"
+         "Uid:\t1000\t0\t0\t0\nGid:\t1000\t1000\t1000\t1000\nVmPeak:\t   10000 kB\nVmRSS:\t    2048 kB\n"
+         "Threads:\t4\n",
+         "S 17 1000 4 2048"},
+        // Missing or short lines leave zeros and no state; the letter is the 8th character.
+        {"Name:\tx\nVmPeak:\t1 kB\n", "- 0 0 0 0"},
+        {"", "- 0 0 0 0"},
+        {"State:\n", "- 0 0 0 0"},
+        {"State:", "- 0 0 0 0"},
+        {"State:xR\n", "R 0 0 0 0"},
+        // The first matching line wins; a key needs its colon and the start of a line.
+        {"PPidx:\t5\nPPid 6\nPPid:\t7\nPPid:\t8\nUids:\t9\nUid:\t10\t11\nThreads:\t2\nThreads:\t3\n",
+         "- 7 10 2 0"},
+        {"Name:\tState:\tR\n", "- 0 0 0 0"},
+        // Hostile values: nine characters at most, an endless line bounded, a NUL ends a line.
+        {"PPid:\t12345678901234567890\nThreads:\t-3\nUid:\tabc\nVmRSS:\t99999999999999999999999999 kB\n",
+         "- 123456789 0 -3 " + std::to_string(ULONG_MAX)},
+        {"PPid:\t4" + std::string(5000, '2') + "\n", "- 422222222 0 0 0"},
+        {std::string("Uid:\t1\0\t5\n", 10), "- 0 1 0 0"},
+    };
+    for (const auto &[text, want] : cases) EXPECT_EQ(status_of(text), want) << text;
 }
 
 TEST(ProcStatus, StateLettersMapToTheirCodes) {
     const std::pair<char, int> table[] = {{'R', 0}, {'T', 1}, {'S', 2}, {'Z', 3},
                                           {'t', 4}, {'D', 5}, {'X', 6}};
     for (auto [letter, code] : table) {
-        StatusFields s;
-        parse_status(std::string("State:\t") + letter + " (whatever)\n", &s);
-        ASSERT_TRUE(s.has_state);
-        EXPECT_EQ(state_code(s.state_letter), code) << letter;
+        EXPECT_EQ(status_of(std::string("State:\t") + letter + " (whatever)\n")[0], letter);
+        EXPECT_EQ(state_code(letter), code) << letter;
     }
     for (char other : {'I', 'P', 'W', 'K', 'x', ' ', '\n', '\0'})
         EXPECT_EQ(state_code(other), -1) << int(other);
-}
-
-TEST(ProcStatus, MissingOrShortLinesLeaveZerosAndNoState) {
-    StatusFields s;
-    parse_status("Name:\tx\nVmPeak:\t1 kB\n", &s);
-    EXPECT_FALSE(s.has_state);
-    EXPECT_EQ(s.ppid, 0);
-    EXPECT_EQ(s.uid, 0);
-    EXPECT_EQ(s.threads, 0);
-    EXPECT_EQ(s.vm_rss_kb, 0u);
-    parse_status("", &s);
-    EXPECT_FALSE(s.has_state);
-    // A state line too short has no letter.
-    parse_status("State:\n", &s);
-    EXPECT_FALSE(s.has_state);
-    parse_status("State:", &s);
-    EXPECT_FALSE(s.has_state);
-    // The letter is the 8th character whatever stands before it.
-    parse_status("State:xR\n", &s);
-    ASSERT_TRUE(s.has_state);
-    EXPECT_EQ(s.state_letter, 'R');
-}
-
-TEST(ProcStatus, FirstMatchingLineWinsAndKeysNeedTheirColon) {
-    StatusFields s;
-    parse_status("PPidx:\t5\nPPid 6\nPPid:\t7\nPPid:\t8\nUids:\t9\nUid:\t10\t11\nThreads:\t2\nThreads:\t3\n",
-                 &s);
-    EXPECT_EQ(s.ppid, 7);
-    EXPECT_EQ(s.uid, 10);
-    EXPECT_EQ(s.threads, 2);
-    // A key in the middle of a line is no key.
-    parse_status("Name:\tState:\tR\n", &s);
-    EXPECT_FALSE(s.has_state);
-}
-
-TEST(ProcStatus, HostileValues) {
-    StatusFields s;
-    parse_status(
-        "PPid:\t12345678901234567890\nThreads:\t-3\nUid:\tabc\nVmRSS:\t99999999999999999999999999 kB\n", &s);
-    EXPECT_EQ(s.ppid, 123456789);  // nine characters at most
-    EXPECT_EQ(s.threads, -3);
-    EXPECT_EQ(s.uid, 0);
-    EXPECT_EQ(s.vm_rss_kb, ULONG_MAX);
-    // An endless line must be bounded, and a NUL inside a line ends it.
-    std::string long_line = "PPid:\t4" + std::string(5000, '2') + "\n";
-    parse_status(long_line, &s);
-    EXPECT_EQ(s.ppid, 422222222);
-    parse_status(std::string("Uid:\t1\0\t5\n", 10), &s);
-    EXPECT_EQ(s.uid, 1);
 }
 
 // ---- meminfo ---------------------------------------------------------------------------------
