@@ -40,8 +40,10 @@ extern "C" {
  * ------------------------------------------------------------------------------------------ */
 
 /**
- * lumek_whlist_last_err - text left by the last failing call of the core and labelling
- * families on this thread.
+ * lumek_whlist_last_err - the last error text of the calling thread
+ *
+ * The text is left by the last failing call of the core and labelling families on this
+ * thread.
  *
  * Returns: a pointer to a NUL-terminated buffer of 4096 bytes, never NULL; empty before
  * any failure. Owned by the library; valid until the next failing call on the thread.
@@ -63,14 +65,16 @@ LUMEKWHLIST_PUBLIC int32_t lumek_whlist_handling_dbus_error(GError *error);
 
 /**
  * lumek_whlist_process_dbus_method - call one method of the whitelist daemon
- * ("com.vorda.lumek", "/whlist", "com.vorda.lumek.whlist") on the system bus and wait
- * for its reply without a time limit.
  * @method_name: the method's name.
  * @parameters: a tuple GVariant, or NULL for a method without arguments. A floating
  *              reference is consumed, also on failure.
  * @result_out: written only when the call fails: the code of
  *              lumek_whlist_handling_dbus_error(), 0 when the bus could not be reached,
  *              -1007 for a NULL or malformed method name. May be NULL.
+ *
+ * The method is called on "com.vorda.lumek", object "/whlist", interface
+ * "com.vorda.lumek.whlist", on the system bus; the call waits for the reply without a time
+ * limit.
  *
  * Returns: the reply tuple (release with g_variant_unref()), or NULL on failure.
  */
@@ -124,16 +128,22 @@ typedef struct KmodObject {
 } KmodObject;
 
 /**
- * lumek_whlist_parse_exectl_type - label number of a label text (exact, case-sensitive).
+ * lumek_whlist_parse_exectl_type - label number of a label text
+ * @text: a label text, compared exactly (case-sensitive) with the LUMEK_EXECTL_* texts.
+ *
  * Returns: 0-6; 4 ("unknown") for NULL and for every text not in the table.
  */
 LUMEKWHLIST_PUBLIC int32_t lumek_whlist_parse_exectl_type(const char *text);
 
 /**
- * create_object_list_entry - prepend a new WhlistObject built from daemon texts to *@head.
- * @path, @hash: copied (NULL stays NULL). @obj_type_text: NULL or unknown gives 4.
- * @exectl_text: see lumek_whlist_parse_exectl_type(). @protect_text: "readonly" gives
- * writable 0, anything else (NULL too) 1.
+ * create_object_list_entry - prepend a new WhlistObject built from daemon texts to *@head
+ * @head: the list; the new entry becomes its first.
+ * @path, @hash: copied (NULL stays NULL).
+ * @obj_type_text: "program", "library", "script" or "kmodule" give 0-3; any other text
+ *                 ("link" too) and NULL give 4.
+ * @exectl_text: the label text, as lumek_whlist_parse_exectl_type() reads it.
+ * @protect_text: "readonly" gives writable 0, anything else (NULL too) 1.
+ * @extra1, @extra2: stored unchanged.
  *
  * Returns: 0; -1 when @head is NULL (nothing allocated) or the entry cannot be allocated
  * (message in the last-error buffer, list unchanged). Free with lumek_whlist_objects_free().
@@ -143,19 +153,26 @@ LUMEKWHLIST_PUBLIC int32_t create_object_list_entry(WhlistObject **head, const c
                                                     const char *protect_text, int32_t extra1, int32_t extra2);
 
 /**
- * lumek_whlist_objects_free - free every entry of *@head and its texts; *@head becomes NULL.
- * A NULL @head or an empty list does nothing.
+ * lumek_whlist_objects_free - free a WhlistObject list
+ * @head: the list; every entry and its texts are freed and *@head becomes NULL. A NULL
+ *        @head or an empty list does nothing.
  */
 LUMEKWHLIST_PUBLIC void lumek_whlist_objects_free(WhlistObject **head);
 
-/** lumek_kmod_whlist_objects_free - the same for a KmodObject list. */
+/**
+ * lumek_kmod_whlist_objects_free - free a KmodObject list
+ * @head: the list; every entry and its name are freed and *@head becomes NULL. A NULL
+ *        @head or an empty list does nothing.
+ */
 LUMEKWHLIST_PUBLIC void lumek_kmod_whlist_objects_free(KmodObject **head);
 
 /**
- * lumek_whlist_load - entries the daemon selects by @selector and the text @filter (NULL is
- * sent as ""); what both mean is the daemon's. lumek_whlist_load_sm asks the daemon's _sm
- * method.
+ * lumek_whlist_load, lumek_whlist_load_sm - whitelist entries the daemon selects
+ * @selector: passed to the daemon; what it selects is the daemon's.
+ * @filter: passed to the daemon (NULL is sent as ""); what it matches is the daemon's.
  * @head: receives the list (NULL first; free with lumek_whlist_objects_free()).
+ *
+ * lumek_whlist_load_sm asks the daemon's _sm method instead.
  *
  * Returns: 0 (the list may be empty; also when the system bus cannot be reached); -1007 for a
  * NULL @head (no message) or a text that is not UTF-8; -3 when an entry cannot be allocated
@@ -165,19 +182,32 @@ LUMEKWHLIST_PUBLIC void lumek_kmod_whlist_objects_free(KmodObject **head);
 LUMEKWHLIST_PUBLIC int32_t lumek_whlist_load(int32_t selector, const char *filter, WhlistObject **head);
 LUMEKWHLIST_PUBLIC int32_t lumek_whlist_load_sm(int32_t selector, const char *filter, WhlistObject **head);
 
-/** lumek_whlist_load_all - every entry; results as lumek_whlist_load(). */
+/**
+ * lumek_whlist_load_all - every whitelist entry the daemon holds
+ * @head: receives the list (NULL first; free with lumek_whlist_objects_free()).
+ *
+ * Returns: as lumek_whlist_load().
+ */
 LUMEKWHLIST_PUBLIC int32_t lumek_whlist_load_all(WhlistObject **head);
 
 /**
- * lumek_whlist_load_by_obj_type - entries by selector, object type text @type (required;
- * NULL gives -1007 with a message) and @filter (NULL sent as ""). Results as
- * lumek_whlist_load().
+ * lumek_whlist_load_by_obj_type - whitelist entries of one object type
+ * @selector: passed to the daemon, as for lumek_whlist_load().
+ * @type: the object type text (required: NULL gives -1007 with a message).
+ * @filter: passed to the daemon (NULL is sent as "").
+ * @head: receives the list (NULL first; free with lumek_whlist_objects_free()).
+ *
+ * Returns: as lumek_whlist_load().
  */
 LUMEKWHLIST_PUBLIC int32_t lumek_whlist_load_by_obj_type(int32_t selector, const char *type,
                                                          const char *filter, WhlistObject **head);
 
 /**
- * lumek_whlist_get_count_by_obj_type - how many entries the same selection holds.
+ * lumek_whlist_get_count_by_obj_type - how many entries lumek_whlist_load_by_obj_type() selects
+ * @selector: passed to the daemon.
+ * @type: the object type text (required).
+ * @filter: passed to the daemon (NULL is sent as "").
+ *
  * Returns: the daemon's count, or 0 on any failure (message in the last-error buffer
  * unless the bus could not be reached).
  */
@@ -185,23 +215,30 @@ LUMEKWHLIST_PUBLIC int32_t lumek_whlist_get_count_by_obj_type(int32_t selector, 
                                                               const char *filter);
 
 /**
- * lumek_whlist_load_by_path - the daemon's entry for the absolute form of @path.
+ * lumek_whlist_load_by_path - the daemon's entry for one file
+ * @path: the file; its absolute form is sent.
  * @entry: filled on success (path and hash malloc'd; next untouched); untouched otherwise.
+ *
  * Returns: 0, -1007 (NULL argument, path not absolutisable or not UTF-8), the daemon's code,
  * -1011 for a reply of another type; 0 with @entry untouched when the bus cannot be reached.
+ * Failures leave a message in the last-error buffer.
  */
 LUMEKWHLIST_PUBLIC int32_t lumek_whlist_load_by_path(const char *path, WhlistObject *entry);
 
 /**
- * lumek_whlist_get_hash_by_path - the daemon's hash of the file. A path under "/data/home"
- * or "/data/root" that is the same file without its "/data" is sent without it.
+ * lumek_whlist_get_hash_by_path - the daemon's hash of a file
+ * @path: the file; its absolute form is sent. A path under "/data/home" or "/data/root"
+ *        that is the same file without its "/data" is sent without it.
+ *
  * Returns: a malloc'd text (free with free()), or NULL on any failure.
  */
 LUMEKWHLIST_PUBLIC char *lumek_whlist_get_hash_by_path(const char *path);
 
 /**
- * lumek_whlist_import, lumek_whlist_export - ask the daemon to read or write the whitelist
- * from or to @text (a file name for the reference daemon) for @selector.
+ * lumek_whlist_import, lumek_whlist_export - have the daemon read or write the whitelist
+ * @selector: passed to the daemon: which whitelist.
+ * @text: passed to the daemon: where from or to (a file name for the reference daemon).
+ *
  * Returns: the daemon's result; -1007 for a NULL or non-UTF-8 @text; the mapped code.
  */
 LUMEKWHLIST_PUBLIC int32_t lumek_whlist_import(int32_t selector, const char *text);
@@ -209,7 +246,10 @@ LUMEKWHLIST_PUBLIC int32_t lumek_whlist_export(int32_t selector, const char *tex
 
 /**
  * lumek_whlist_protect_set_for_dpkg, lumek_whlist_script_set_for_dpkg - the daemon's
- * package-manager protection and script commands.
+ * package-manager protection and script commands
+ *
+ * Each calls the daemon method of its own name, without arguments.
+ *
  * Returns: 0 without any daemon call while the framework is disabled; else the daemon's
  * result or the mapped code.
  */
@@ -217,33 +257,82 @@ LUMEKWHLIST_PUBLIC int32_t lumek_whlist_protect_set_for_dpkg(void);
 LUMEKWHLIST_PUBLIC int32_t lumek_whlist_script_set_for_dpkg(void);
 
 /**
- * lumek_kmod_whlist_load - kernel modules named @name (NULL sent as ""; the daemon decides
- * what it matches). lumek_kmod_whlist_load_sm asks the _sm method.
- * @head: receives the list (free with lumek_kmod_whlist_objects_free()).
+ * lumek_kmod_whlist_load, lumek_kmod_whlist_load_sm - whitelisted kernel modules
+ * @name: passed to the daemon (NULL is sent as ""); what it matches is the daemon's.
+ * @head: receives the list (NULL first; free with lumek_kmod_whlist_objects_free()).
+ *
+ * lumek_kmod_whlist_load_sm asks the daemon's _sm method instead.
+ *
  * Returns: as lumek_whlist_load().
  */
 LUMEKWHLIST_PUBLIC int32_t lumek_kmod_whlist_load(const char *name, KmodObject **head);
 LUMEKWHLIST_PUBLIC int32_t lumek_kmod_whlist_load_sm(const char *name, KmodObject **head);
 
 /**
- * lumek_bgset_set, lumek_bgset_unset - set or clear the daemon's bgset text.
+ * lumek_bgset_set, lumek_bgset_unset - set or clear the daemon's bgset text
+ * @text: the text lumek_bgset_set() sends.
+ *
  * Returns: the daemon's result; -1007 for a NULL or non-UTF-8 @text; the mapped code.
  */
 LUMEKWHLIST_PUBLIC int32_t lumek_bgset_set(const char *text);
 LUMEKWHLIST_PUBLIC int32_t lumek_bgset_unset(void);
 
-/* Framework pass-throughs: arguments and results unchanged. getstatus gives 0 while the
- * framework is disabled. */
+/* Framework pass-throughs: arguments and results unchanged. */
+
+/**
+ * lumek_whlist_is_secadm, lumek_whlist_is_auditadm - the framework's administrator checks
+ *
+ * The framework's is_secadm and is_auditadm are called; nothing else is done.
+ *
+ * Returns: the framework's result, unchanged.
+ */
 LUMEKWHLIST_PUBLIC int lumek_whlist_is_secadm(void);
 LUMEKWHLIST_PUBLIC int lumek_whlist_is_auditadm(void);
+
+/**
+ * lumek_whlist_getstatus - whether the framework is enabled
+ *
+ * Returns: the framework's status, unchanged: 0 while the framework is disabled, any other
+ * value while it is enabled.
+ */
 LUMEKWHLIST_PUBLIC int lumek_whlist_getstatus(void);
+
+/**
+ * lumek_whlist_setstatus - set the framework's status
+ * @status: passed to the framework unchanged.
+ *
+ * Returns: the framework's result, unchanged.
+ */
 LUMEKWHLIST_PUBLIC int lumek_whlist_setstatus(int status);
+
+/**
+ * lumek_whlist_get_func_status - one feature switch of the framework
+ * @func: the feature number, passed unchanged (1 netctl, 5 ppro, 10 kid, 11 pblk).
+ *
+ * Returns: the framework's result, unchanged; negative when the switch cannot be read.
+ */
 LUMEKWHLIST_PUBLIC int lumek_whlist_get_func_status(int func);
+
+/**
+ * lumek_whlist_set_func_status - set one feature switch of the framework
+ * @func: the feature number, passed unchanged.
+ * @value: the new value, passed unchanged.
+ *
+ * Only the running framework changes: the setting is not made permanent (the
+ * vorda_netctl_status_set() family does that for its lists).
+ *
+ * Returns: the framework's result, unchanged; 0 when it was set.
+ */
 LUMEKWHLIST_PUBLIC int lumek_whlist_set_func_status(int func, int value);
 
 /**
- * lumek_whlist_update_rmmodpro - removal protection of kernel module @name: @flag 0 turns
- * it off, any other value on. lumek_whlist_update_rmmodpro_sm uses the _sm store.
+ * lumek_whlist_update_rmmodpro, lumek_whlist_update_rmmodpro_sm - removal protection of a
+ * kernel module
+ * @flag: 0 turns the protection off, any other value on.
+ * @name: the module's name.
+ *
+ * lumek_whlist_update_rmmodpro_sm uses the framework's _sm store.
+ *
  * Returns: the framework's result, or -1007 (message written) for a NULL @name.
  */
 LUMEKWHLIST_PUBLIC int32_t lumek_whlist_update_rmmodpro(int32_t flag, const char *name);
@@ -269,7 +358,8 @@ typedef struct WhlistObjectEntry {
 } WhlistObjectEntry;
 
 /**
- * lumek_memdb_whlist_create - create the rtdb from the daemon's whole whitelist.
+ * lumek_memdb_whlist_create - create the rtdb from the daemon's whole whitelist
+ *
  * Without a system bus the whitelist loads empty and an empty rtdb is created.
  *
  * Returns: 0 (records or indexes that failed are only logged); -1 the whitelist could not
@@ -278,13 +368,19 @@ typedef struct WhlistObjectEntry {
  */
 LUMEKWHLIST_PUBLIC int32_t lumek_memdb_whlist_create(void);
 
-/** lumek_memdb_whlist_delete - delete the rtdb. Returns: 0, or -1. */
+/**
+ * lumek_memdb_whlist_delete - delete the rtdb
+ *
+ * Returns: 0, or -1.
+ */
 LUMEKWHLIST_PUBLIC int32_t lumek_memdb_whlist_delete(void);
 
 /**
- * lumek_memdb_whlist_exectl_add - replace the label record of @entry.path, stamped with the
- * current time.
- * @entry: path and hash not NULL, obj_type 0-5, exectl_type 0-6.
+ * lumek_memdb_whlist_exectl_add - replace the label record of a file
+ * @entry: the record: path and hash not NULL, obj_type 0-5, exectl_type 0-6.
+ *
+ * Every record of @entry.path is replaced by one built from @entry, stamped with the current
+ * time.
  *
  * Returns: 0; -1 no rtdb; -2 the old record could not be deleted; -3 the entry is not valid
  * (the old record stays) or the new record could not be stored (the path has none then).
@@ -292,14 +388,19 @@ LUMEKWHLIST_PUBLIC int32_t lumek_memdb_whlist_delete(void);
 LUMEKWHLIST_PUBLIC int32_t lumek_memdb_whlist_exectl_add(WhlistObjectEntry entry);
 
 /**
- * lumek_memdb_whlist_exectl_remove - delete every label record of @path.
+ * lumek_memdb_whlist_exectl_remove - delete every label record of a file
+ * @path: the path the records carry.
+ *
  * Returns: 0 (also when there was none); -1 NULL path or no rtdb; -2 delete failed.
  */
 LUMEKWHLIST_PUBLIC int32_t lumek_memdb_whlist_exectl_remove(const char *path);
 
 /**
- * lumek_memdb_whlist_exectl_load - label records matching every given filter.
- * @path, @type (object type text), @label (label text), @hash: exact texts, NULL for any.
+ * lumek_memdb_whlist_exectl_load - label records matching every given filter
+ * @path: the exact path, NULL for any.
+ * @type: the exact object type text, NULL for any.
+ * @label: the exact label text, NULL for any.
+ * @hash: the exact hash, NULL for any.
  * @status: the status, -1 for any.
  * @out: receives the new list (set to NULL first).
  *
@@ -309,18 +410,32 @@ LUMEKWHLIST_PUBLIC int32_t lumek_memdb_whlist_exectl_load(const char *path, cons
                                                           const char *label, const char *hash, int32_t status,
                                                           WhlistObject **out);
 
-/** lumek_memdb_whlist_exectl_load_special - label records whose label is "vordsw",
- * "trusted", "parent" or "script". Results as lumek_memdb_whlist_exectl_load(). */
+/**
+ * lumek_memdb_whlist_exectl_load_special - label records of the special labels
+ * @out: receives the new list (set to NULL first).
+ *
+ * The records whose label is "vordsw", "trusted", "parent" or "script".
+ *
+ * Returns: as lumek_memdb_whlist_exectl_load().
+ */
 LUMEKWHLIST_PUBLIC int32_t lumek_memdb_whlist_exectl_load_special(WhlistObject **out);
 
-/** lumek_memdb_whlist_exectl_load_after_time - label records written after @time (seconds
- * since the Epoch). Results as lumek_memdb_whlist_exectl_load(). */
+/**
+ * lumek_memdb_whlist_exectl_load_after_time - label records written after a time
+ * @time: seconds since the Epoch.
+ * @out: receives the new list (set to NULL first).
+ *
+ * Returns: as lumek_memdb_whlist_exectl_load().
+ */
 LUMEKWHLIST_PUBLIC int32_t lumek_memdb_whlist_exectl_load_after_time(int32_t time, WhlistObject **out);
 
 /**
- * lumek_memdb_whlist_exectl_load_by_daemon - the filters of lumek_memdb_whlist_exectl_load()
- * answered by the whitelist daemon's "lumek_memdb_whlist_exectl_load"; the rtdb is not read.
- * Objects keep the daemon's writable and extra1.
+ * lumek_memdb_whlist_exectl_load_by_daemon - label records as the whitelist daemon has them
+ * @path, @type, @label, @hash, @status: the filters of lumek_memdb_whlist_exectl_load().
+ * @out: receives the new list (set to NULL first).
+ *
+ * The filters are answered by the whitelist daemon's "lumek_memdb_whlist_exectl_load"
+ * method; the rtdb is not read. Objects keep the daemon's writable and extra1.
  *
  * Returns: 0 (also without a system bus: empty list); -1 @out NULL; the daemon call's code
  * (-1001 to -1011); -3 an object could not be built.
@@ -330,21 +445,29 @@ LUMEKWHLIST_PUBLIC int32_t lumek_memdb_whlist_exectl_load_by_daemon(const char *
                                                                     int32_t status, WhlistObject **out);
 
 /**
- * lumek_memdb_whlist_exectl_get_lasted_sync_time - the time last stored with
- * lumek_memdb_whlist_exectl_update_lasted_sync_time().
+ * lumek_memdb_whlist_exectl_get_lasted_sync_time - the stored sync time
+ *
+ * The time is the one last stored with lumek_memdb_whlist_exectl_update_lasted_sync_time().
+ *
  * Returns: the time, 0 when none was stored; -2 no rtdb; -3 retrieval failed.
  */
 LUMEKWHLIST_PUBLIC int32_t lumek_memdb_whlist_exectl_get_lasted_sync_time(void);
 
 /**
- * lumek_memdb_whlist_exectl_update_lasted_sync_time - replace the stored sync time.
+ * lumek_memdb_whlist_exectl_update_lasted_sync_time - replace the stored sync time
+ * @time: the new time, stored as given.
+ *
  * Returns: 0; -1 no rtdb; -2 the old one could not be deleted; -3 the new one not stored.
  */
 LUMEKWHLIST_PUBLIC int32_t lumek_memdb_whlist_exectl_update_lasted_sync_time(int32_t time);
 
 /**
- * lumek_memdb_whlist_exectl_update_status - set the status of @path's label record,
- * stamping it with the current time and folding duplicates into one. Without a record, one
+ * lumek_memdb_whlist_exectl_update_status - set the status of a file's label record
+ * @path: the file.
+ * @status: the new status.
+ *
+ * The record is stamped with the current time and duplicates are folded into one. Without
+ * a record, one
  * is made from the file when it exists, can be classified and hashed, and carries a label
  * other than "unknown"; otherwise nothing changes.
  *
@@ -355,7 +478,9 @@ LUMEKWHLIST_PUBLIC int32_t lumek_memdb_whlist_exectl_update_lasted_sync_time(int
 LUMEKWHLIST_PUBLIC int32_t lumek_memdb_whlist_exectl_update_status(const char *path, int32_t status);
 
 /**
- * lumek_memdb_whlist_calc_md5_for_file - MD5 of a regular file's contents.
+ * lumek_memdb_whlist_calc_md5_for_file - MD5 of a regular file's contents
+ * @path: the file.
+ *
  * Returns: 32 upper-case hex digits (malloc'd: free()), or NULL for NULL, a path that is not
  * a regular file, a file that cannot be opened, or a read error.
  */
@@ -401,12 +526,14 @@ _Static_assert(sizeof(TypedMarkRecord) == 4132, "TypedMarkRecord is 4132 bytes")
 #endif
 
 /**
- * lumek_whlist_add_by_package, lumek_whlist_update_by_package, lumek_whlist_delete_by_package -
- * label every program, library, script and kernel module of an installed package (as
- * "dpkg-query -L" lists it) in one exectl batch: add and update choose labels from the
- * data lists, delete gives "unknown". Paths containing "/tmp/" are left out.
+ * lumek_whlist_add_by_package, lumek_whlist_update_by_package, lumek_whlist_delete_by_package
+ * - label the files of an installed package
  * @package: a package name, optionally with ":ARCH"; a directory part and everything from
  *           the first "_" are dropped first (an archive file name works).
+ *
+ * Every program, library, script and kernel module of the package (as "dpkg-query -L" lists
+ * it) is labelled in one exectl batch: add and update choose labels from the data lists,
+ * delete gives "unknown". Paths containing "/tmp/" are left out.
  *
  * Returns: the batch setter's result (0 or more) on success; -1007 for NULL; -1008 when no
  * file could be marked, or when the name is not a valid package name (nothing is run);
@@ -417,12 +544,18 @@ LUMEKWHLIST_PUBLIC int32_t lumek_whlist_update_by_package(const char *package);
 LUMEKWHLIST_PUBLIC int32_t lumek_whlist_delete_by_package(const char *package);
 
 /**
- * lumek_whlist_add_by_dir and its twins - label every non-link file of @dir (as the framework
- * lists it) that @kind accepts, in one batch: exectl for LUMEK_KIND_EXECTL and
- * LUMEK_KIND_KMOD, protection otherwise (the _sm forms, and _internal with @sm not 0, use
- * the sm protection store).
+ * lumek_whlist_add_by_dir, lumek_whlist_add_by_dir_sm, lumek_whlist_update_by_dir,
+ * lumek_whlist_delete_by_dir, lumek_whlist_delete_by_dir_sm,
+ * lumek_whlist_delete_by_dir_internal - label the files of a directory
+ * @kind: the whitelist: LUMEK_KIND_EXECTL, LUMEK_KIND_KMOD or LUMEK_KIND_PROTECT.
  * @type_name: NULL for every type, else only files of that object type text (an unknown
  *             text means "other").
+ * @dir: the directory.
+ * @sm: not 0 selects the sm protection store (lumek_whlist_delete_by_dir_internal only).
+ *
+ * Every non-link file of @dir (as the framework lists it) that @kind accepts is labelled in
+ * one batch: exectl for LUMEK_KIND_EXECTL and LUMEK_KIND_KMOD, protection otherwise. The
+ * _sm forms, and _internal with @sm not 0, use the sm protection store.
  *
  * Returns: as lumek_whlist_add_by_package(); -1008 also when @dir cannot be listed.
  */
@@ -436,10 +569,16 @@ LUMEKWHLIST_PUBLIC int32_t lumek_whlist_delete_by_dir_internal(int32_t kind, con
                                                                const char *dir, int32_t sm);
 
 /**
- * lumek_whlist_add, lumek_whlist_delete, lumek_whlist_update and the _sm / _internal forms -
- * label one file. A program added or updated in the exectl whitelist is labelled together
- * with its unlabelled ("unknown") dependencies, and only when its own label is "unknown".
- * @sm: not 0 selects the sm protection setter (no effect on exectl labels).
+ * lumek_whlist_add, lumek_whlist_add_sm, lumek_whlist_add_internal, lumek_whlist_delete,
+ * lumek_whlist_delete_sm, lumek_whlist_delete_internal, lumek_whlist_update - label one file
+ * @kind: the whitelist: LUMEK_KIND_EXECTL, LUMEK_KIND_KMOD or LUMEK_KIND_PROTECT.
+ * @path: the file.
+ * @sm: not 0 selects the sm protection setter (no effect on exectl labels); the _sm forms
+ *      always select it.
+ *
+ * The text comes from the label decision (see lumek_whlist_label_explain()). A program added
+ * or updated in the exectl whitelist is labelled together with its unlabelled ("unknown")
+ * dependencies, and only when its own label is "unknown".
  *
  * Returns: 0; -1007 for a NULL path; -1009 when @kind takes no text for the file; the
  * framework's error code (message "PATH: REASON"). A program whose current label cannot be
@@ -455,8 +594,12 @@ LUMEKWHLIST_PUBLIC int32_t lumek_whlist_delete_internal(int32_t kind, const char
 LUMEKWHLIST_PUBLIC int32_t lumek_whlist_update(int32_t kind, const char *path);
 
 /**
- * lumek_whlist_exectl_add, lumek_whlist_exectl_remove, lumek_whlist_exectl_update - the
- * single-file exectl call for a program, library or script, or the kernel-module one.
+ * lumek_whlist_exectl_add, lumek_whlist_exectl_remove, lumek_whlist_exectl_update - label
+ * one file in the whitelist its type belongs to
+ * @path: an existing program, library, script or kernel module.
+ *
+ * Programs, libraries and scripts go to lumek_whlist_add() (lumek_whlist_delete(),
+ * lumek_whlist_update()) with LUMEK_KIND_EXECTL, kernel modules with LUMEK_KIND_KMOD.
  *
  * Returns: 0; 1 when authorisation failed or was cancelled; -1 any other failure; -2 NULL or
  * missing path (EINVAL text in the buffer); -3 a file of another type, or an invalid argument.
@@ -467,8 +610,12 @@ LUMEKWHLIST_PUBLIC int32_t lumek_whlist_exectl_update(const char *path);
 
 /**
  * lumek_whlist_multi_add, lumek_whlist_multi_delete, lumek_whlist_multi_update - label
- * @count files in one batch (exectl for LUMEK_KIND_EXECTL and LUMEK_KIND_KMOD, else
- * protection). A file that takes no text (a NULL element or a path of 4096 bytes or more
+ * several files in one batch
+ * @kind: the whitelist: exectl for LUMEK_KIND_EXECTL and LUMEK_KIND_KMOD, else protection.
+ * @paths: the files.
+ * @count: how many @paths holds.
+ *
+ * A file that takes no text (a NULL element or a path of 4096 bytes or more
  * included) leaves an empty record and one log line. Programs added or updated in the
  * exectl whitelist have their unlabelled dependencies labelled first.
  *
@@ -480,10 +627,14 @@ LUMEKWHLIST_PUBLIC int32_t lumek_whlist_multi_delete(int32_t kind, const char **
 LUMEKWHLIST_PUBLIC int32_t lumek_whlist_multi_update(int32_t kind, const char **paths, int32_t count);
 
 /**
- * lumek_whlist_get_ldd_list - a program's direct shared-library dependencies (as objdump and
- * whereis find them) whose label is "unknown", under their real paths, each with @label; the
- * program itself comes first when its own label is "unknown". Messages go to the log only.
+ * lumek_whlist_get_ldd_list - the unlabelled files a program needs
+ * @path: the program.
+ * @label: the label text each record carries.
  * @count: set to the number of records whenever the analysis ran.
+ *
+ * The records are the program's direct shared-library dependencies (as objdump and whereis
+ * find them) whose label is "unknown", under their real paths; the program itself comes
+ * first when its own label is "unknown". Messages go to the log only.
  *
  * Returns: a malloc'd array of *@count records (free with free()), or NULL when empty, for
  * a NULL, missing, directory or non-program path.
@@ -491,29 +642,46 @@ LUMEKWHLIST_PUBLIC int32_t lumek_whlist_multi_update(int32_t kind, const char **
 LUMEKWHLIST_PUBLIC MarkRecord *lumek_whlist_get_ldd_list(const char *path, const char *label, int32_t *count);
 
 /**
- * lumek_exectl_ldd_set - label the program (when "unknown") and its "unknown" dependencies
- * @label in one batch.
+ * lumek_exectl_ldd_set - label a program and its unlabelled dependencies
+ * @path: the program; labelled only when its label is "unknown".
+ * @label: the label text.
+ *
+ * The records of lumek_whlist_get_ldd_list() go to the framework in one exectl batch.
+ *
  * Returns: 0 when there was nothing to label, else the batch setter's result; -1007 for NULL.
  */
 LUMEKWHLIST_PUBLIC int32_t lumek_exectl_ldd_set(const char *path, const char *label);
 
 /**
- * lumek_exectl_multi_set_ldd - lumek_exectl_ldd_set() for every program among @records,
- * then the whole array in one exectl batch.
+ * lumek_exectl_multi_set_ldd - label records and the dependencies of their programs
+ * @records: (path, label) records; an all-zero record is empty.
+ * @count: how many @records holds.
+ *
+ * lumek_exectl_ldd_set() runs for every program among @records, then the whole array goes
+ * to the framework in one exectl batch.
+ *
  * Returns: the batch setter's result; -1007 for NULL @records or a count below 1.
  */
 LUMEKWHLIST_PUBLIC int32_t lumek_exectl_multi_set_ldd(MarkRecord *records, int32_t count);
 
 /**
- * lumek_exectl_set_ldd_file - lumek_exectl_ldd_set() when @path is a program, then the single
- * exectl setter on @path.
+ * lumek_exectl_set_ldd_file - label a file, and a program's dependencies first
+ * @path: the file.
+ * @label: the label text.
+ *
+ * lumek_exectl_ldd_set() runs when @path is a program, then the single exectl setter labels
+ * the file.
+ *
  * Returns: the setter's result; -1007 for NULL.
  */
 LUMEKWHLIST_PUBLIC int32_t lumek_exectl_set_ldd_file(const char *path, const char *label);
 
 /**
- * lumek_whlist_ldd_add - admit a program and each of its "unknown" dependencies one by one
- * with lumek_whlist_exectl_add() (labels from the data lists).
+ * lumek_whlist_ldd_add - admit a program and its unlabelled dependencies one by one
+ * @path: the program.
+ *
+ * The program and each of its "unknown" dependencies go to lumek_whlist_exectl_add()
+ * (labels from the data lists).
  *
  * Every admission is tried, and each one refused is logged.
  *
@@ -548,8 +716,14 @@ typedef struct LumekLabelReason {
 } LumekLabelReason;
 
 /**
- * lumek_whlist_label_explain - the text @kind and @op would give @path, and why. Nothing is
- * changed; uses the same decision as the labelling calls.
+ * lumek_whlist_label_explain - the text a labelling call would give a file, and why
+ * @kind: the whitelist (LUMEK_KIND_*).
+ * @op: the operation (LUMEK_OP_*).
+ * @path: the file.
+ * @out: receives the decision and the label the framework holds now.
+ *
+ * Nothing is changed; the decision is the one the labelling calls use.
+ *
  * Returns: 0 and *@out filled, or -1007 for a NULL argument.
  */
 LUMEKWHLIST_PUBLIC int32_t lumek_whlist_label_explain(int32_t kind, int32_t op, const char *path,
@@ -575,12 +749,17 @@ typedef struct LumekPlanItem {
 } LumekPlanItem;
 
 /**
- * lumek_whlist_plan_by_package, lumek_whlist_plan_by_dir - what the package (directory)
- * operation @op would send, built by the same code, and the paths it leaves out. Nothing is
- * sent to the framework.
+ * lumek_whlist_plan_by_package, lumek_whlist_plan_by_dir - what a package or directory
+ * operation would send
+ * @op: the operation (LUMEK_OP_*).
+ * @package: the package, as for lumek_whlist_add_by_package().
+ * @kind, @type_name, @dir: as for lumek_whlist_add_by_dir().
  * @items: receives a malloc'd array whose paths are stored in the same block after it (free
  *         the array with free(), which releases the paths too), NULL when empty.
  * @count: receives its length.
+ *
+ * The plan is built by the code of the operation itself and lists the paths it leaves out
+ * too. Nothing is sent to the framework.
  *
  * Returns: 0 when the operation would send records; -1008 when it would have none; -1007
  * for a NULL argument.
@@ -627,7 +806,7 @@ typedef struct ProcessInfo {
 } ProcessInfo;
 
 /**
- * lumek_get_process_info - snapshot of the running processes.
+ * lumek_get_process_info - snapshot of the running processes
  * @infos: room for LUMEK_PROCESS_INFO_MAX records.
  * @count: set to the number of records filled.
  *
@@ -649,15 +828,21 @@ LUMEKWHLIST_PUBLIC int32_t lumek_get_process_info(ProcessInfo *infos, uint32_t *
 #define LUMEK_NIC_SPEED_MAX    3932160 /* kilobytes per second */
 
 /**
- * lumek_nic_speedctl - replace the rate limit of @netmode on interface @nic.
+ * lumek_nic_speedctl - limit the speed of a network interface
+ * @nic: the interface's name.
+ * @netmode: the direction: LUMEK_NIC_NETMODE_SEND, _RECV or _BOTH.
  * @speed: kilobytes per second, 1 to LUMEK_NIC_SPEED_MAX.
+ *
+ * The rate limit of @netmode on @nic is replaced.
  *
  * Returns: 0, or -1 when refused or when tc failed (nothing of the new limit is left).
  */
 LUMEKWHLIST_PUBLIC int32_t lumek_nic_speedctl(const char *nic, int32_t netmode, int64_t speed);
 
 /**
- * lumek_nic_speedclr - remove the rate limit of @netmode from interface @nic.
+ * lumek_nic_speedclr - remove the speed limit of a network interface
+ * @nic: the interface's name.
+ * @netmode: the direction: LUMEK_NIC_NETMODE_SEND, _RECV or _BOTH.
  *
  * Returns: 0 (also when there was none), or -1 when refused or failed.
  */
@@ -669,17 +854,20 @@ LUMEKWHLIST_PUBLIC int32_t lumek_nic_speedclr(const char *nic, int32_t netmode);
  * ------------------------------------------------------------------------------------------ */
 
 /**
- * _uid - the user whose netctl program and package lists the vorda_netctl_ list
- * functions act on, read at every call. 0 at load time; the library never writes it.
- * Not synchronised: callers using several threads keep each setting together with the
- * calls that depend on it.
+ * _uid - the user whose netctl lists the vorda_netctl_ list functions act on
+ *
+ * The program and package list functions read it at every call. It is 0 at load time; the
+ * library never writes it. Not synchronised: callers using several threads keep each
+ * setting together with the calls that depend on it.
  */
 extern LUMEKWHLIST_PUBLIC uint32_t _uid;
 
 /**
  * vorda_netctl_status_set, vorda_ppro_status_set, vorda_pblk_status_set - switch a list
- * on or off, at once and permanently.
+ * on or off
  * @status: netctl 0, 1 or 2; ppro and pblk 0 or 1.
+ *
+ * The switch takes effect at once and is made permanent.
  *
  * Returns: 0; 1 when the switch took effect but was not made permanent; -1 for a status
  * out of range; -2 when the framework is disabled; -3 when the framework refused it.
@@ -689,7 +877,7 @@ LUMEKWHLIST_PUBLIC int vorda_ppro_status_set(int status);
 LUMEKWHLIST_PUBLIC int vorda_pblk_status_set(int status);
 
 /**
- * vorda_netctl_status_get, vorda_ppro_status_get, vorda_pblk_status_get - a list's switch.
+ * vorda_netctl_status_get, vorda_ppro_status_get, vorda_pblk_status_get - a list's switch
  *
  * Returns: the status (netctl 0, 1 or 2; ppro and pblk the framework's value, 0 or more);
  * -1 when it cannot be read; netctl -2 when the framework reports its warning state.
@@ -699,9 +887,11 @@ LUMEKWHLIST_PUBLIC int vorda_ppro_status_get(void);
 LUMEKWHLIST_PUBLIC int vorda_pblk_status_get(void);
 
 /**
- * vorda_netctl_list_add - put a program on _uid's netctl program list with @mode (1 or
- * 2), or change its mode, and tell the kernel.
+ * vorda_netctl_list_add - put a program on _uid's netctl program list
+ * @mode: 1 or 2; a listed program's mode is changed.
  * @path: an executable (not a shared library or libtool archive by name).
+ *
+ * The kernel is told of the entry once it is stored.
  *
  * Returns: 0; -1 bad mode or NULL path; -2 framework disabled; -3 not a program file;
  * -4 the store refused; -5 no path hash; -6 the kernel refused (the entry stays stored).
@@ -709,8 +899,9 @@ LUMEKWHLIST_PUBLIC int vorda_pblk_status_get(void);
 LUMEKWHLIST_PUBLIC int vorda_netctl_list_add(int mode, const char *path);
 
 /**
- * vorda_netctl_list_del - take @path off _uid's netctl program list of @mode (1 or 2).
- * An entry stored with the other mode stays.
+ * vorda_netctl_list_del - take a program off _uid's netctl program list
+ * @mode: 1 or 2; an entry stored with the other mode stays.
+ * @path: the program.
  *
  * Returns: 0 (also when not listed in that mode); -1 bad arguments; -2 framework
  * disabled; -3 the store refused; -4 no path hash; -5 the kernel refused.
@@ -718,10 +909,14 @@ LUMEKWHLIST_PUBLIC int vorda_netctl_list_add(int mode, const char *path);
 LUMEKWHLIST_PUBLIC int vorda_netctl_list_del(int mode, const char *path);
 
 /**
- * vorda_netctl_list_get, vorda_netctl_pkg_list_get - paths (package names) on _uid's
- * netctl list of @mode (1 or 2), in the framework's order.
+ * vorda_netctl_list_get, vorda_netctl_pkg_list_get - the programs or packages on _uid's
+ * netctl list
+ * @mode: 1 or 2.
  * @count: set to the number of elements when a list or no match is handed back; left
  *         alone for a bad mode, a NULL @count or an empty store.
+ *
+ * vorda_netctl_list_get gives program paths, vorda_netctl_pkg_list_get package names, in
+ * the framework's order.
  *
  * Returns: a malloc'd array of @count malloc'd texts, with no NULL terminator (free each,
  * then the array), or NULL.
@@ -730,8 +925,12 @@ LUMEKWHLIST_PUBLIC char **vorda_netctl_list_get(int mode, int *count);
 LUMEKWHLIST_PUBLIC char **vorda_netctl_pkg_list_get(int mode, int *count);
 
 /**
- * vorda_netctl_pkg_list_add, vorda_netctl_pkg_list_del - put a package on (change its
- * mode), or take it off, _uid's netctl package list of @mode (1 or 2). Store only.
+ * vorda_netctl_pkg_list_add, vorda_netctl_pkg_list_del - put a package on _uid's netctl
+ * package list or take it off
+ * @mode: 1 or 2; add changes a listed package's mode.
+ * @pkg: the package's name.
+ *
+ * Only the store changes; the kernel is not told.
  *
  * Returns: 0 (del also when not listed in that mode); -1 bad arguments; -2 framework
  * disabled; add -4, del -3 when the store refused.
@@ -740,8 +939,11 @@ LUMEKWHLIST_PUBLIC int vorda_netctl_pkg_list_add(int mode, const char *pkg);
 LUMEKWHLIST_PUBLIC int vorda_netctl_pkg_list_del(int mode, const char *pkg);
 
 /**
- * vorda_ppro_list_add - protect the processes of @path with @type (1 or 2), or change its
- * type; a process already running from @path is told at once.
+ * vorda_ppro_list_add - protect the processes of a program
+ * @path: the program.
+ * @type: 1 or 2; a listed program's type is changed.
+ *
+ * A process already running from @path is told at once.
  *
  * Returns: 0; -1 bad arguments; -2 framework disabled; -4 the store refused; -5 no path
  * hash; -6 the kernel refused.
@@ -749,7 +951,8 @@ LUMEKWHLIST_PUBLIC int vorda_netctl_pkg_list_del(int mode, const char *pkg);
 LUMEKWHLIST_PUBLIC int vorda_ppro_list_add(const char *path, int type);
 
 /**
- * vorda_ppro_list_del - release @path from process protection.
+ * vorda_ppro_list_del - release a program from process protection
+ * @path: the program.
  *
  * Returns: 0 (also when not listed); -1 NULL path; -2 framework disabled; -3 the store
  * refused; -4 no path hash; -5 the kernel refused; -7 the kernel refused the running
@@ -758,8 +961,10 @@ LUMEKWHLIST_PUBLIC int vorda_ppro_list_add(const char *path, int type);
 LUMEKWHLIST_PUBLIC int vorda_ppro_list_del(const char *path);
 
 /**
- * vorda_ppro_list_get, vorda_pblk_list_get - every listed path, in the framework's order.
+ * vorda_ppro_list_get, vorda_pblk_list_get - every path on the ppro or pblk list
  * @count: set to the number of elements; left alone for an empty list or when NULL.
+ *
+ * The paths come in the framework's order.
  *
  * Returns: a malloc'd array of @count malloc'd paths, no NULL terminator (free each, then
  * the array), or NULL.
@@ -768,8 +973,10 @@ LUMEKWHLIST_PUBLIC char **vorda_ppro_list_get(int *count);
 LUMEKWHLIST_PUBLIC char **vorda_pblk_list_get(int *count);
 
 /**
- * vorda_pblk_list_add, vorda_pblk_list_del - put @path on the pblk list (a listed path is
- * refused) or take it off, and tell the kernel.
+ * vorda_pblk_list_add, vorda_pblk_list_del - put a path on the pblk list or take it off
+ * @path: the path; adding a listed path is refused.
+ *
+ * The kernel is told of the change.
  *
  * Returns: 0 (del also when not listed); -1 NULL path; -2 framework disabled; add: -4
  * already listed or the store refused, -5 no path hash, -6 the kernel refused; del: -3
@@ -784,24 +991,96 @@ LUMEKWHLIST_PUBLIC int vorda_pblk_list_del(const char *path);
  * their meaning is the framework's. The _sm twins act on the framework's _sm list.
  * ------------------------------------------------------------------------------------------ */
 
-/* Each returns the framework's result, or -1 while the framework is disabled. */
+/**
+ * lumek_udeblist_create - create the framework's udeb list
+ *
+ * Returns: the framework's result, unchanged; -1 while the framework is disabled.
+ */
 LUMEKWHLIST_PUBLIC int lumek_udeblist_create(void);
+/**
+ * lumek_udeblist_add - add an entry to the framework's udeb list
+ * @first: passed to the framework unchanged.
+ * @second: passed to the framework unchanged.
+ *
+ * Returns: the framework's result, unchanged; -1 while the framework is disabled.
+ */
 LUMEKWHLIST_PUBLIC int lumek_udeblist_add(void *first, void *second);
+/**
+ * lumek_udeblist_del - delete an entry from the framework's udeb list
+ * @first: passed to the framework unchanged.
+ * @second: passed to the framework unchanged.
+ *
+ * Returns: the framework's result, unchanged; -1 while the framework is disabled.
+ */
 LUMEKWHLIST_PUBLIC int lumek_udeblist_del(void *first, void *second);
+/**
+ * lumek_udeblist_clear - empty the framework's udeb list
+ *
+ * Returns: the framework's result, unchanged; -1 while the framework is disabled.
+ */
 LUMEKWHLIST_PUBLIC int lumek_udeblist_clear(void);
+/**
+ * lumek_udeblist_get_root_distinguish - the udeb list's root-distinguish setting
+ *
+ * Returns: the framework's result, unchanged; -1 while the framework is disabled.
+ */
 LUMEKWHLIST_PUBLIC int lumek_udeblist_get_root_distinguish(void);
+/**
+ * lumek_udeblist_set_root_distinguish - set the udeb list's root-distinguish setting
+ * @value: passed to the framework unchanged.
+ *
+ * Returns: the framework's result, unchanged; -1 while the framework is disabled.
+ */
 LUMEKWHLIST_PUBLIC int lumek_udeblist_set_root_distinguish(int value);
+/**
+ * lumek_udeblist_create_sm - create the framework's _sm udeb list
+ *
+ * Returns: the framework's result, unchanged; -1 while the framework is disabled.
+ */
 LUMEKWHLIST_PUBLIC int lumek_udeblist_create_sm(void);
+/**
+ * lumek_udeblist_add_sm - add an entry to the framework's _sm udeb list
+ * @first: passed to the framework unchanged.
+ * @second: passed to the framework unchanged.
+ *
+ * Returns: the framework's result, unchanged; -1 while the framework is disabled.
+ */
 LUMEKWHLIST_PUBLIC int lumek_udeblist_add_sm(void *first, void *second);
+/**
+ * lumek_udeblist_del_sm - delete an entry from the framework's _sm udeb list
+ * @first: passed to the framework unchanged.
+ * @second: passed to the framework unchanged.
+ *
+ * Returns: the framework's result, unchanged; -1 while the framework is disabled.
+ */
 LUMEKWHLIST_PUBLIC int lumek_udeblist_del_sm(void *first, void *second);
+/**
+ * lumek_udeblist_clear_sm - empty the framework's _sm udeb list
+ *
+ * Returns: the framework's result, unchanged; -1 while the framework is disabled.
+ */
 LUMEKWHLIST_PUBLIC int lumek_udeblist_clear_sm(void);
+/**
+ * lumek_udeblist_get_root_distinguish_sm - the _sm udeb list's root-distinguish setting
+ *
+ * Returns: the framework's result, unchanged; -1 while the framework is disabled.
+ */
 LUMEKWHLIST_PUBLIC int lumek_udeblist_get_root_distinguish_sm(void);
+/**
+ * lumek_udeblist_set_root_distinguish_sm - set the _sm udeb list's root-distinguish setting
+ * @value: passed to the framework unchanged.
+ *
+ * Returns: the framework's result, unchanged; -1 while the framework is disabled.
+ */
 LUMEKWHLIST_PUBLIC int lumek_udeblist_set_root_distinguish_sm(int value);
 
 /**
  * lumek_udeblist_read_all_node_with_uid, lumek_udeblist_read_all_node_with_uid_sm - the
- * framework's entries for @first.
+ * framework's udeb entries for a value
+ * @first: passed to the framework unchanged.
  * @count: set to 0 first, then to what the framework leaves in it. NULL is refused.
+ *
+ * The _sm form reads the framework's _sm udeb list.
  *
  * Returns: the framework's result, released as the framework says (malloc'd: free); NULL
  * while the framework is disabled or for a NULL @count.
@@ -885,14 +1164,22 @@ typedef struct KidNetctlItem {
     struct KidNetctlItem *next;
 } KidNetctlItem; /* 4112 bytes */
 
-/** lumek_kid_whlist_func_status_get, _set - the framework's kid feature switch (feature 10);
- * the framework's result is returned unchanged. */
+/**
+ * lumek_kid_whlist_func_status_get, lumek_kid_whlist_func_status_set - the framework's kid
+ * feature switch
+ * @status: the new value, passed to the framework unchanged.
+ *
+ * The framework's feature 10 is read or set; nothing is checked or logged.
+ *
+ * Returns: the framework's result, unchanged.
+ */
 LUMEKWHLIST_PUBLIC int lumek_kid_whlist_func_status_get(void);
 LUMEKWHLIST_PUBLIC int lumek_kid_whlist_func_status_set(int status);
 
 /**
- * lumek_kid_whlist_free_res_list, _app_list, _policy_list, _netctl_list - free every node of
- * *@list; *@list becomes NULL. A NULL @list does nothing.
+ * lumek_kid_whlist_free_res_list, lumek_kid_whlist_free_app_list,
+ * lumek_kid_whlist_free_policy_list, lumek_kid_whlist_free_netctl_list - free a kid list
+ * @list: the list; every node is freed and *@list becomes NULL. A NULL @list does nothing.
  */
 LUMEKWHLIST_PUBLIC void lumek_kid_whlist_free_res_list(KidResItem **list);
 LUMEKWHLIST_PUBLIC void lumek_kid_whlist_free_app_list(KidAppItem **list);
@@ -900,9 +1187,12 @@ LUMEKWHLIST_PUBLIC void lumek_kid_whlist_free_policy_list(KidPolicyItem **list);
 LUMEKWHLIST_PUBLIC void lumek_kid_whlist_free_netctl_list(KidNetctlItem **list);
 
 /**
- * lumek_kid_whlist_create_kid - give the installed package @pkg_name an identity of its own
- * under @app_name and write the new kid onto its files.
+ * lumek_kid_whlist_create_kid - give an installed package an identity of its own
+ * @app_name: the application's name.
+ * @pkg_name: the installed package.
  * @files, @count: the files to mark (kept by the caller); NULL: the package's own files.
+ *
+ * The package gets a new kid under @app_name, and the kid is written onto the files.
  *
  * Returns: 0; -1007 for a missing name, a negative count, a NULL or over-long file, or a
  * package that is not installed; the framework's result otherwise.
@@ -911,25 +1201,39 @@ LUMEKWHLIST_PUBLIC int32_t lumek_kid_whlist_create_kid(const char *app_name, con
                                                        char **files, int count);
 
 /**
- * lumek_kid_whlist_remove_kid - detach every resource of the third app @app_name and clear
- * their files' kid; the identity itself stays.
+ * lumek_kid_whlist_remove_kid - detach the resources of a third app
+ * @app_name: the application's name.
+ *
+ * Every resource of the application is detached and its files' kid cleared; the identity
+ * itself stays.
+ *
  * Returns: 0; -1007 for NULL or an application without a third-app kid; the framework's result.
  */
 LUMEKWHLIST_PUBLIC int32_t lumek_kid_whlist_remove_kid(const char *app_name);
 
 /**
- * lumek_kid_whlist_improve_kid - raise the third app @app_name to level @type (1: kid 1999,
- * 2: kid 9999): its resources are removed, then its package's files carry the shared kid.
+ * lumek_kid_whlist_improve_kid - raise a third app to a shared level
+ * @type: the level: 1 (kid 1999) or 2 (kid 9999).
+ * @app_name: the application's name.
+ *
+ * The application's resources are removed, then its package's files carry the shared kid.
+ *
  * Returns: 0 (also when the package has no files: the application is then not raised); -1007
  * for a bad argument or an application without a third-app kid; the framework's result.
  */
 LUMEKWHLIST_PUBLIC int32_t lumek_kid_whlist_improve_kid(int type, const char *app_name);
 
 /**
- * lumek_kid_whlist_add_kid_policy, _update_kid_policy, _remove_kid_policy - grant (or change,
- * or withdraw) the permission bits @perm of a subject (@sub_type: LUMEK_KID_SUBJECT_*) on the
- * file or directory @object. An update may name a user directory that does not exist yet.
- * Running processes of a third-app subject forget their cached decisions.
+ * lumek_kid_whlist_add_kid_policy, lumek_kid_whlist_update_kid_policy,
+ * lumek_kid_whlist_remove_kid_policy - grant, change or withdraw a kid policy
+ * @sub_type: LUMEK_KID_SUBJECT_APP or LUMEK_KID_SUBJECT_FILE.
+ * @subject: the application name or file path.
+ * @object: the file or directory the policy is on.
+ * @perm: the permission bits (add and update).
+ *
+ * An update may name a user directory that does not exist yet. Running processes of a
+ * third-app subject forget their cached decisions.
+ *
  * Returns: 0; -1007 for a bad argument; -1021 when a kid cannot be determined; the framework's
  * result.
  */
@@ -941,10 +1245,16 @@ LUMEKWHLIST_PUBLIC int32_t lumek_kid_whlist_remove_kid_policy(uint32_t sub_type,
                                                               const char *object);
 
 /**
- * lumek_kid_whlist_load_policy_list - every policy as subject names and object paths;
- * _by_subject: the policies of one subject (policies on kids 999 and 9999 and user directories
- * of other owners left out).
+ * lumek_kid_whlist_load_policy_list, lumek_kid_whlist_load_policy_list_by_subject - kid
+ * policies as subject names and object paths
+ * @sub_type: LUMEK_KID_SUBJECT_APP or LUMEK_KID_SUBJECT_FILE (by subject).
+ * @subject: the application name or file path (by subject).
  * @list: receives the list (NULL first; free with lumek_kid_whlist_free_policy_list()).
+ *
+ * lumek_kid_whlist_load_policy_list gives every policy; the _by_subject form the policies of
+ * one subject, leaving out policies on kids 999 and 9999 and user directories of other
+ * owners.
+ *
  * Returns: 0; -1007 for a bad argument; -1021 (by subject) when the subject has no kid;
  * LUMEK_WHLIST_ERR_NO_MEMORY (nothing handed out); the framework's result.
  */
@@ -954,27 +1264,37 @@ LUMEKWHLIST_PUBLIC int32_t lumek_kid_whlist_load_policy_list_by_subject(uint32_t
                                                                         KidPolicyItem **list);
 
 /**
- * lumek_kid_whlist_load_res_list - the file and directory resources of every kid of
- * @kid_type (0-5); @type is accepted and has no effect. Free with
- * lumek_kid_whlist_free_res_list(). Returns: 0; -1007; LUMEK_WHLIST_ERR_NO_MEMORY; the
- * framework's result.
+ * lumek_kid_whlist_load_res_list - the file and directory resources of a kid type
+ * @kid_type: LUMEK_KID_TYPE_* (0-5); every kid of that type counts.
+ * @type: accepted and has no effect.
+ * @list: receives the list (free with lumek_kid_whlist_free_res_list()).
+ *
+ * Returns: 0; -1007 for a bad argument; LUMEK_WHLIST_ERR_NO_MEMORY; the framework's result.
  */
 LUMEKWHLIST_PUBLIC int32_t lumek_kid_whlist_load_res_list(uint32_t kid_type, uint32_t type,
                                                           KidResItem **list);
 
 /**
- * lumek_kid_whlist_get_app_or_file_kid_type - the kid type of an application's (@selector 0)
- * or a file's (@selector 1) kid, stored in *@kid_type on success only.
+ * lumek_kid_whlist_get_app_or_file_kid_type - the kid type of an application or a file
+ * @selector: LUMEK_KID_SUBJECT_APP (0) or LUMEK_KID_SUBJECT_FILE (1).
+ * @name: the application name or file path.
+ * @kid_type: receives the type (LUMEK_KID_TYPE_*), on success only.
+ *
  * Returns: 0; -1007 for a bad argument; -1021 when there is no kid or it is in no type.
  */
 LUMEKWHLIST_PUBLIC int32_t lumek_kid_whlist_get_app_or_file_kid_type(uint32_t selector, const char *name,
                                                                      uint32_t *kid_type);
 
 /**
- * lumek_kid_whlist_load_app_list - applications of kids 9999 to 500000; _third_app_list: of
+ * lumek_kid_whlist_load_app_list, lumek_kid_whlist_load_third_app_list,
+ * lumek_kid_whlist_load_installed_app_list, lumek_kid_whlist_load_installed_third_app_list -
+ * application lists
+ * @list: receives the list (free with lumek_kid_whlist_free_app_list()).
+ *
+ * The app lists hold the applications of kids 9999 to 500000, the third-app lists those of
  * kids 10001 to 500000; the _installed_ forms keep those whose package is installed.
- * Free with lumek_kid_whlist_free_app_list(). Returns: 0; -1007; LUMEK_WHLIST_ERR_NO_MEMORY;
- * the framework's result.
+ *
+ * Returns: 0; -1007 for a bad argument; LUMEK_WHLIST_ERR_NO_MEMORY; the framework's result.
  */
 LUMEKWHLIST_PUBLIC int32_t lumek_kid_whlist_load_app_list(KidAppItem **list);
 LUMEKWHLIST_PUBLIC int32_t lumek_kid_whlist_load_third_app_list(KidAppItem **list);
@@ -982,8 +1302,17 @@ LUMEKWHLIST_PUBLIC int32_t lumek_kid_whlist_load_installed_app_list(KidAppItem *
 LUMEKWHLIST_PUBLIC int32_t lumek_kid_whlist_load_installed_third_app_list(KidAppItem **list);
 
 /**
- * The _v2 forms: the same lists as one malloc'd array (release with free) in list order.
+ * lumek_kid_whlist_load_res_list_v2, lumek_kid_whlist_load_app_list_v2,
+ * lumek_kid_whlist_load_third_app_list_v2, lumek_kid_whlist_load_installed_app_list_v2,
+ * lumek_kid_whlist_load_installed_third_app_list_v2, lumek_kid_whlist_load_policy_list_v2,
+ * lumek_kid_whlist_load_policy_list_by_subject_v2 - kid lists as arrays
+ * @kid_type, @type: as for lumek_kid_whlist_load_res_list().
+ * @sub_type, @subject: as for lumek_kid_whlist_load_policy_list_by_subject().
  * @items, @count: set to NULL and 0 first; an empty list leaves them so.
+ *
+ * Each gives the list of the function without _v2 as one malloc'd array (release with
+ * free()) in list order.
+ *
  * Returns: -1007 when @items or @count is NULL; LUMEK_WHLIST_ERR_NO_MEMORY (nothing handed
  * out); otherwise the list loader's result.
  */
@@ -1001,41 +1330,57 @@ LUMEKWHLIST_PUBLIC int32_t lumek_kid_whlist_load_policy_list_by_subject_v2(uint3
                                                                            uint32_t *count);
 
 /**
- * lumek_kid_whlist_add_res, _remove_res - attach @path to (or detach it from) the shared
- * resource kid of @kid_type (0: 999, 1: 1999, 2: 9999); @type is accepted and has no effect.
+ * lumek_kid_whlist_add_res, lumek_kid_whlist_remove_res - attach a path to a shared resource
+ * kid or detach it
+ * @kid_type: 0 (kid 999), 1 (kid 1999) or 2 (kid 9999).
+ * @type: accepted and has no effect.
+ * @path: the file or directory.
+ *
  * The path is made absolute where possible; once the framework accepted the change, an
  * existing path carries the shared kid (or none, after removal). Nothing below a directory is
  * touched.
+ *
  * Returns: 0; -1007 for NULL or a kid type above 2; the framework's result.
  */
 LUMEKWHLIST_PUBLIC int32_t lumek_kid_whlist_add_res(uint32_t kid_type, uint32_t type, const char *path);
 LUMEKWHLIST_PUBLIC int32_t lumek_kid_whlist_remove_res(uint32_t kid_type, uint32_t type, const char *path);
 
 /**
- * lumek_kid_whlist_add_user_privacy_res - make @path, a directory directly inside a user's
- * home under /home or directly inside /root, private: it gets a privacy kid (1-998), every
- * third app gets a policy with no permission on it, and everything below carries that kid.
- * The path must be written as it is: no "." or ".." component, no trailing "/", and neither
- * it nor its home may be a symbolic link; the home must be some user's home directory.
+ * lumek_kid_whlist_add_user_privacy_res - make a user directory private
+ * @path: a directory directly inside a user's home under /home or directly inside /root.
+ *
+ * The directory gets a privacy kid (1-998), every third app gets a policy with no permission
+ * on it, and everything below carries that kid. The path must be written as it is: no "."
+ * or ".." component, no trailing "/", and neither it nor its home may be a symbolic link;
+ * the home must be some user's home directory.
+ *
  * Returns: 0; -1007 for any path refused above or when no privacy kid can be given; the
  * framework's result (earlier steps are not undone).
  */
 LUMEKWHLIST_PUBLIC int32_t lumek_kid_whlist_add_user_privacy_res(const char *path);
 
 /**
- * lumek_kid_whlist_remove_user_privcay_res - make the user directory @path public again
- * (shared kid 999): its privacy policies are deleted, other directories of the same home that
- * still carry the freed kid are reset, and running third apps forget cached decisions.
- * lumek_kid_whlist_remove_user_privacy_res is the same function under its correct spelling.
+ * lumek_kid_whlist_remove_user_privcay_res, lumek_kid_whlist_remove_user_privacy_res - make a
+ * user directory public again
+ * @path: the directory, as for lumek_kid_whlist_add_user_privacy_res().
+ *
+ * The directory gets the shared kid 999: its privacy policies are deleted, other directories
+ * of the same home that still carry the freed kid are reset, and running third apps forget
+ * cached decisions. lumek_kid_whlist_remove_user_privacy_res is the same function under its
+ * correct spelling.
+ *
  * Returns: 0; -1007 as for adding; the framework's result.
  */
 LUMEKWHLIST_PUBLIC int32_t lumek_kid_whlist_remove_user_privcay_res(const char *path);
 LUMEKWHLIST_PUBLIC int32_t lumek_kid_whlist_remove_user_privacy_res(const char *path);
 
 /**
- * lumek_kid_whlist_add_kid_netctl, _remove_kid_netctl - put the programs of an application
- * (@type 0: @subject is its name, which is also its package's name) or one program file
- * (@type 1: @subject is passed as given) into (or out of) the kid network-control list.
+ * lumek_kid_whlist_add_kid_netctl, lumek_kid_whlist_remove_kid_netctl - put programs into
+ * the kid network-control list or take them out
+ * @type: 0: the programs of an application; 1: one program file.
+ * @subject: for type 0 the application's name, which is also its package's name; for type 1
+ *           the program's path, passed as given.
+ *
  * Returns: 0; -1007 for a bad argument; -1021 when the subject has no kid; -1011 when the
  * package's file list cannot be read; the framework's result.
  */
@@ -1043,10 +1388,14 @@ LUMEKWHLIST_PUBLIC int32_t lumek_kid_whlist_add_kid_netctl(uint32_t type, const 
 LUMEKWHLIST_PUBLIC int32_t lumek_kid_whlist_remove_kid_netctl(uint32_t type, const char *subject);
 
 /**
- * lumek_kid_whlist_load_netctl_list - the kid network-control list as package names (type 0)
- * or program paths (type 1); entries whose program is gone are left out.
+ * lumek_kid_whlist_load_netctl_list, lumek_kid_whlist_load_netctl_list_v2 - the kid
+ * network-control list
  * @list: receives the list (NULL first; free with lumek_kid_whlist_free_netctl_list()).
- * _v2: the same as one malloc'd array in list order (release with free).
+ * @items, @count: the _v2 form's array (release with free()) in list order, and its length.
+ *
+ * Entries are package names (type 0) or program paths (type 1); entries whose program is
+ * gone are left out.
+ *
  * Returns: 0; -1007 for a NULL address; LUMEK_WHLIST_ERR_NO_MEMORY; the framework's result.
  */
 LUMEKWHLIST_PUBLIC int32_t lumek_kid_whlist_load_netctl_list(KidNetctlItem **list);
@@ -1059,28 +1408,40 @@ LUMEKWHLIST_PUBLIC int32_t lumek_kid_whlist_load_netctl_list_v2(KidNetctlEntry *
  * ".bmp", ".jpg", ".cpp", ".js", ".svg", ".json", ".md", ".map", ".css") are skipped.
  * ------------------------------------------------------------------------------------------ */
 /**
- * lumek_whlist_exectl_add_for_dpkg - label one installed file: programs, libraries and
- * scripts as lumek_whlist_add(LUMEK_KIND_EXECTL) does, kernel modules as
- * lumek_whlist_add(LUMEK_KIND_KMOD), any other file (links and unclassifiable files too)
- * "verified".
+ * lumek_whlist_exectl_add_for_dpkg - label one installed file
+ * @path: the file.
+ *
+ * Programs, libraries and scripts are labelled as lumek_whlist_add() does with
+ * LUMEK_KIND_EXECTL, kernel modules as with LUMEK_KIND_KMOD, any other file (links and
+ * unclassifiable files too) "verified".
+ *
  * Returns: 0 labelled, skipped or disabled; 1 authorisation failed or cancelled; -1 other
  * failure; -2 NULL or missing @path (EINVAL text in the last-error buffer).
  */
 LUMEKWHLIST_PUBLIC int32_t lumek_whlist_exectl_add_for_dpkg(const char *path);
 /**
- * lumek_whlist_exectl_multi_add_for_dpkg - label @count installed files in one typed batch.
+ * lumek_whlist_exectl_multi_add_for_dpkg - label installed files in one typed batch
+ * @paths: the files; NULL elements are skipped.
+ * @count: how many @paths holds.
+ *
  * Labels come from the data lists whatever the file type ("verified" when no list names a
  * file); a "verified" file keeps the special label ("vordsw", "trusted", "parent",
- * "script") the rtdb records for it. NULL elements are skipped.
+ * "script") the rtdb records for it.
+ *
  * Returns: the batch setter's result (0 or more), 0 when disabled or nothing was left to
  * label; -1 no rtdb (nothing is labelled) or authorisation failed or cancelled; -2 NULL
  * @paths or @count not above 0; -3 other batch failure ("OBJECT: REASON" in the buffer).
  */
 LUMEKWHLIST_PUBLIC int32_t lumek_whlist_exectl_multi_add_for_dpkg(const char **paths, int32_t count);
 /**
- * lumek_whlist_protect_set_by_name_for_dpkg - protect as "readonly" the programs, libraries
- * and kernel modules among @paths when @package (":ARCH" dropped) is a line of
- * "/usr/share/lumek-utils/data/readonly_pkg_list".
+ * lumek_whlist_protect_set_by_name_for_dpkg - protect the files of a read-only package
+ * @package: the package's name (":ARCH" is dropped).
+ * @paths: the package's files.
+ * @count: how many @paths holds.
+ *
+ * When @package is a line of "/usr/share/lumek-utils/data/readonly_pkg_list", the programs,
+ * libraries and kernel modules among @paths are protected as "readonly".
+ *
  * Returns: the batch setter's result (0 or more), 0 when disabled or nothing to protect;
  * -1 NULL @package or @paths, @count not above 0, or authorisation failed or cancelled;
  * -2 list unreadable or package not listed (the buffer is left alone); -3 other batch

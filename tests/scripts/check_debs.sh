@@ -13,6 +13,7 @@ if ! (cd "$work/src" && DEB_BUILD_OPTIONS="parallel=$(nproc)" dpkg-buildpackage 
   exit 1
 fi
 ls "$work"/*.deb | grep -v -- -dbgsym_ >"$work/debs"
+dpkg-deb -c "$work"/liblumekwhlist-dev_*.deb | grep 'man3/lumek_whlist_load_sm\.3\.gz -> ' >/dev/null || { echo "-dev lacks man3 pages"; exit 1; }
 R=$work/root
 mkdir -p "$R/var/lib/dpkg/updates" "$R/var/lib/dpkg/info"
 : >"$R/var/lib/dpkg/status"
