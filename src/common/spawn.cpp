@@ -19,6 +19,8 @@ bool SpawnResult::exited_with(int code) const {
 
 namespace {
 
+constexpr int kExitExecFailed = 127;
+
 class FileActions {
   public:
     FileActions() { ok_ = posix_spawn_file_actions_init(&fa_) == 0; }
@@ -93,6 +95,9 @@ SpawnResult run_command(const std::vector<std::string> &argv, const SpawnOptions
             rd.reset();
         }
         res.ran = wait_child(pid, &res.wait_status);
+        // POSIX lets posix_spawn report a failed exec after the fact, as the child's exit
+        // status 127 (valgrind's emulation does): that tool did not run either.
+        if (res.exited_with(kExitExecFailed)) res.ran = false;
     } catch (...) {
         // Out of memory while collecting output: still reap the child.
         int status;

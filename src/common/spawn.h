@@ -17,6 +17,7 @@ struct SpawnOptions {
 
 struct SpawnResult {
     bool ran = false;     // started and waited for; false when it could not be run at all
+                          // (also when the child reported a failed exec with status 127)
     int wait_status = 0;  // as waitpid() gives it (exit status 1 is 256)
     std::string out;      // standard output when captured
 
