@@ -172,63 +172,6 @@ TEST_F(Lists, PblkRefusesListedPathsAndReadsOddStrides) {
     EXPECT_EQ(list_entries("pblk").size(), 3u);
 }
 
-TEST_F(Lists, EachFailingStepHasItsCodeAndLine) {
-    struct Case {
-        const char *faulted;
-        int skip;  // calls of it that succeed first
-        bool ppro, del;
-        int result;
-        std::string line;  // after "LEVEL|0|FUNCTION|"; P stands for the path
-    } const cases[] = {
-        {"lumek_ppro_add", 0, true, false, -4, "add ppro data failed, path = P, type = 2, ret = 3"},
-        {"lumek_ppro_get_path_hash", 0, true, false, -5, "get hash value failed, path = P"},
-        {"lumek_ppro_communicate_with_kernel", 0, true, false, -6,
-         "P: send ppro data to kernel failed, ret = 3"},
-        {"lumek_ppro_communicate_with_kernel", 1, true, false, -6,
-         "P: send ppro data to kernel failed, ret = 3"},
-        {"lumek_ppro_remove", 0, true, true, -3, "remove ppro data failed, path = P, ret = 3"},
-        {"lumek_ppro_get_path_hash", 0, true, true, -4, "get hash value failed, path = P"},
-        {"lumek_ppro_communicate_with_kernel", 0, true, true, -5,
-         "P: remove ppro data in kernel failed, type = 2, ret = 3"},
-        {"lumek_ppro_communicate_with_kernel", 1, true, true, -7,
-         "P: send ppro data to kernel failed, ret = 3"},
-        {"lumek_pblk_add", 0, false, false, -4, "add pblk data failed, path = P, ret = 3"},
-        {"lumek_pblk_get_path_hash", 0, false, false, -5, "get hash value failed, path = P"},
-        {"lumek_pblk_communicate_with_kernel", 0, false, false, -6,
-         "P: send pblk data to kernel failed, ret = 3"},
-        {"lumek_pblk_remove", 0, false, true, -3, "remove pblk data failed, path = P, ret = 3"},
-        {"lumek_pblk_get_path_hash", 0, false, true, -4, "get hash value failed, path = P"},
-        {"lumek_pblk_communicate_with_kernel", 0, false, true, -5,
-         "P: remove pblk data in kernel failed, ret = 3"},
-    };
-    Child child(program_);
-    ASSERT_GT(child.pid(), 0);
-    const std::string &path = program_;
-    for (const Case &c : cases) {
-        SCOPED_TRACE(std::string(c.faulted) + (c.del ? " on del, skip " : " on add, skip ") +
-                     std::to_string(c.skip));
-        ASSERT_EQ(lumek_standin_reset(), 0);
-        auto add = [&] {
-            return c.ppro ? vorda_ppro_list_add(path.c_str(), 2) : vorda_pblk_list_add(path.c_str());
-        };
-        if (c.del) {
-            ASSERT_EQ(add(), 0);
-        }
-        ASSERT_EQ(fault(c.faulted, 3, 1, c.skip), 0);
-        EXPECT_EQ(
-            c.del ? (c.ppro ? vorda_ppro_list_del(path.c_str()) : vorda_pblk_list_del(path.c_str())) : add(),
-            c.result);
-        std::string line = c.line;
-        line.replace(line.find('P'), 1, path);
-        std::string func =
-            std::string(c.ppro ? "vorda_ppro_list_" : "vorda_pblk_list_") + (c.del ? "del" : "add");
-        EXPECT_EQ(log_lines(), Lines{"2|0|" + func + "|" + line + "\\n"});
-        // The store keeps what it did before the failing step.
-        bool kept = c.del ? c.result == -3 : c.result != -4;
-        EXPECT_EQ(list_entries(c.ppro ? "ppro" : "pblk").size(), kept ? 1u : 0u);
-    }
-}
-
 TEST_F(Lists, LongPproPathsAreCopiedWithinTheirField) {
     const std::string full(4164, 'p'), longer(5000, 'q');
     ASSERT_EQ(vorda_ppro_list_add(full.c_str(), 1), 0);

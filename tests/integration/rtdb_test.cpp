@@ -202,61 +202,9 @@ TEST_F(Rtdb, CreatedFromTheDaemonOrNotAtAll) {
               std::vector<std::string>{"10000 500 0 0,1,2,3,4,5,6"});
 }
 
-TEST_F(Rtdb, EachFailingMemdbCallHasItsCodeAndLine) {
-    std::string trusted = file("t", "#!/bin/sh\n", "trusted");
+// A reply of another type from whoever owns the daemon's name.
+TEST_F(Rtdb, WronglyTypedDaemonReplyIsRefused) {
     WhlistObject *l = nullptr;
-    struct Case {
-        const char *faulted;
-        std::function<int()> call;
-        int result;
-        std::string line;  // after "2|0|"
-    } const cases[] = {
-        {"lumek_memdb_delete_record", [] { return lumek_memdb_whlist_exectl_add(entry("/a", 0, 3)); }, -2,
-         "lumek_memdb_whlist_exectl_add|delete data from rtdb failed: "},
-        {"lumek_memdb_create_record", [] { return lumek_memdb_whlist_exectl_add(entry("/a", 0, 3)); }, -3,
-         "lumek_memdb_whlist_exectl_add|add data to rtdb failed: "},
-        {"lumek_memdb_delete_record", [] { return lumek_memdb_whlist_exectl_remove("/a"); }, -2,
-         "lumek_memdb_whlist_exectl_remove|delete data from rtdb failed: "},
-        {"lumek_memdb_retrive", [&] { return lumek_memdb_whlist_exectl_load_after_time(0, &l); }, -3,
-         "lumek_memdb_whlist_exectl_load_after_time|retrieve from rtdb failed: "},
-        {"lumek_memdb_retrive", [] { return lumek_memdb_whlist_exectl_get_lasted_sync_time(); }, -3,
-         "lumek_memdb_whlist_exectl_get_lasted_sync_time|retrieve from rtdb failed: "},
-        {"lumek_memdb_delete_record", [] { return lumek_memdb_whlist_exectl_update_lasted_sync_time(3); }, -2,
-         "lumek_memdb_whlist_exectl_update_lasted_sync_time|delete data from rtdb failed: "},
-        {"lumek_memdb_create_record", [] { return lumek_memdb_whlist_exectl_update_lasted_sync_time(3); }, -3,
-         "lumek_memdb_whlist_exectl_update_lasted_sync_time|add data to rtdb failed: "},
-        {"lumek_memdb_delete_record",
-         [&] { return lumek_memdb_whlist_exectl_update_status(trusted.c_str(), 1); }, -1,
-         "lumek_memdb_whlist_exectl_update_status|" + trusted + ": delete from rtdb failed: "},
-        {"lumek_memdb_create_record",
-         [&] { return lumek_memdb_whlist_exectl_update_status(trusted.c_str(), 1); }, -2,
-         "lumek_memdb_whlist_exectl_update_status|" + trusted + ": add to rtdb failed: "},
-        {"lumek_memdb_retrive", [&] { return lumek_memdb_whlist_exectl_update_status(trusted.c_str(), 1); },
-         0, "lumek_memdb_whlist_exectl_update_status|retrieve from rtdb failed: "},
-        {"lumek_memdb_create_database", [] { return lumek_memdb_whlist_create(); }, -2,
-         "lumek_memdb_whlist_create|create lumek rt memdb failed: "},
-        {"lumek_memdb_create_t_tree_index", [] { return lumek_memdb_whlist_create(); }, 0,
-         "lumek_memdb_whlist_create|lumek rt db create index for col 0 failed: "},
-        {"lumek_memdb_delete_database", [] { return lumek_memdb_whlist_delete(); }, -1,
-         "lumek_memdb_whlist_delete|delete lumek rt memdb failed: "},
-    };
-    for (const Case &c : cases) {
-        SCOPED_TRACE(c.line);
-        lumek_standin_reset();
-        lumek_standin_set_label(trusted.c_str(), "trusted");
-        if (!strstr(c.faulted, "create_database") && !strstr(c.faulted, "index")) {
-            ASSERT_EQ(lumek_memdb_whlist_create(), 0);
-        }
-        LumekStandinFault f{};
-        f.times = 1;
-        f.ret = -1;
-        f.err = EIO;
-        ASSERT_EQ(lumek_standin_fault_set(c.faulted, &f), 0);
-        EXPECT_EQ(c.call(), c.result);
-        EXPECT_EQ(log_lines(), std::vector<std::string>{"2|0|" + c.line + strerror(EIO) + "\\n"});
-    }
-
-    // A reply of another type from whoever owns the daemon's name.
     lumek_test::daemon_inject_reply("lumek_memdb_whlist_exectl_load", "(7,)");
     EXPECT_EQ(lumek_memdb_whlist_exectl_load_by_daemon(nullptr, nullptr, nullptr, nullptr, -1, &l), -1011);
     EXPECT_EQ(log_lines().back(),
