@@ -161,15 +161,6 @@ TEST_F(Lists, PblkRefusesListedPathsAndReadsOddStrides) {
     Lines shape = kernel_shape();
     EXPECT_EQ(shape, (Lines{"pblk 20 0", "pblk 20 0", "pblk 20 0", "pblk 21 0"}));
     EXPECT_EQ(vorda_pblk_list_get(nullptr), nullptr);
-
-    // The list functions say everything at level 2, "lumek is disabled" too.
-    lumek_standin_set_flag("status", 0);
-    EXPECT_EQ(vorda_pblk_list_del(b.c_str()), -2);
-    EXPECT_EQ(vorda_ppro_list_add(b.c_str(), 1), -2);
-    Lines logged = log_lines();
-    EXPECT_EQ(Lines(logged.end() - 2, logged.end()), (Lines{"2|0|vorda_pblk_list_del|lumek is disabled\\n",
-                                                            "2|0|vorda_ppro_list_add|lumek is disabled\\n"}));
-    EXPECT_EQ(list_entries("pblk").size(), 3u);
 }
 
 TEST_F(Lists, LongPproPathsAreCopiedWithinTheirField) {
