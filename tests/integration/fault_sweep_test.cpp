@@ -223,6 +223,7 @@ Outcome run_once(Fixture &fx, const Scenario &sc, const Point *p = nullptr, cons
     EXPECT_EQ(lumek_standin_reset(), 0);
     lumek_test::daemon_control_unref("Reset", nullptr);
     lumek_standin_set_flag("status", 1);
+    _uid = 0;
     if (sc.setup) sc.setup(fx);
     lumek_whlist_add(0, nullptr);  // a known last error until the run leaves its own
     Outcome o;
@@ -332,10 +333,11 @@ const char *const P = nullptr;  // no log tag
 
 // clang-format off
 const Scenario kScenarios[] = {
-    {"lists", "netctl add", "16|0|vorda_netctl_list_add|", nullptr, [](F &fx) { return vorda_netctl_list_add(1, fx.prog.c_str()); }, 0,
+    {"lists", "netctl add for a user", "16|0|vorda_netctl_list_add|", [](F &) { _uid = 1000; },
+     [](F &fx) { return vorda_netctl_list_add(1, fx.prog.c_str()); }, 0,
      {{"lumek_netctl_read_node_with_uid", kTolerated},
-      {"lumek_netctl_add", {-4, "add netctl data failed, uid = 0, path = {p}, mode = 1, ret = {r}", kOld}},
-      {"lumek_netctl_get_path_hash", {-5, "get hash value failed, uid = 0, path = {p}", kNew}},
+      {"lumek_netctl_add", {-4, "add netctl data failed, uid = 1000, path = {p}, mode = 1, ret = {r}", kOld}},
+      {"lumek_netctl_get_path_hash", {-5, "get hash value failed, uid = 1000, path = {p}", kNew}},
       {"lumek_netctl_communicate_with_kernel", {-6, "{p}: send netctl data to kernel failed, ctrl = 1, ret = {r}", kNew}}}},
     {"lists", "netctl del", "16|0|vorda_netctl_list_del|", [](F &fx) { vorda_netctl_list_add(1, fx.prog.c_str()); },
      [](F &fx) { return vorda_netctl_list_del(1, fx.prog.c_str()); }, 0,
@@ -441,6 +443,8 @@ const Scenario kScenarios[] = {
       {"lumek_memdb_delete_record", {-2, "delete data from rtdb failed: {e}", kOld}}}},
     {"rtdb", "load after a time", "2|0|lumek_memdb_whlist_exectl_load_after_time|", with_rtdb,
      [](F &) { return with_list([](WhlistObject **l) { return lumek_memdb_whlist_exectl_load_after_time(0, l); }); }, 0, kRtdbReads},
+    {"rtdb", "load the special labels", "2|0|lumek_memdb_whlist_exectl_load_special|", with_rtdb,
+     [](F &) { return with_list(lumek_memdb_whlist_exectl_load_special); }, 0, kRtdbReads},
     {"rtdb", "read the sync time", "2|0|lumek_memdb_whlist_exectl_get_lasted_sync_time|", with_rtdb,
      [](F &) { return lumek_memdb_whlist_exectl_get_lasted_sync_time(); }, 0, kRtdbReads},
     {"rtdb", "delete", "2|0|lumek_memdb_whlist_delete|", with_rtdb, [](F &) { return lumek_memdb_whlist_delete(); }, 0,
