@@ -43,8 +43,7 @@ std::string temp_dir() {
 // The files a scenario works on, made once per family, and a process running from prog.
 struct Fixture {
     std::string dir = temp_dir(), prog = dir + "/prog", other = dir + "/other", text = dir + "/notes.txt",
-                script = dir + "/run.sh";
-    std::string said;  // what the last lumekctl run printed
+                script = dir + "/run.sh", said;  // said: what the last lumekctl run printed
     pid_t sleeper = -1;
     Fixture() {
         fs::copy_file("/usr/bin/sleep", prog);
@@ -79,7 +78,6 @@ struct Fixture {
 // compared (a documented partial change).
 enum Keep { kOld, kNew, kEither, kAny };
 constexpr int kSame = INT_MIN, kInjected = INT_MIN + 1;  // the clean run's result; the failure's code
-
 struct Expect {
     int result;
     const char *line;  // in the log or lumekctl's output; {p} prog, {r} the failure's code, {e} its
@@ -90,7 +88,6 @@ constexpr Expect kTolerated{kSame, nullptr, kNew}, kPassedOn{kInjected, nullptr,
 
 // Keyed "func#N" (its Nth call), "func@R" (failing with code R), "func" or "*" (any call).
 using Rules = std::vector<std::pair<std::string, Expect>>;
-
 struct Scenario {
     const char *family, *name, *tag;  // tag: what the log lines of its rules begin with
     std::function<void(Fixture &)> setup;
@@ -199,7 +196,6 @@ struct Point {
     std::string func;
     int occurrence;  // 1-based
 };
-
 struct Outcome {
     int result = 0;
     Lines before, state, files, calls;
