@@ -308,17 +308,6 @@ int multi_add(const std::string &a, const std::string &b) {
     const char *paths[] = {a.c_str(), b.c_str()};
     return lumek_whlist_multi_add(0, paths, 2);
 }
-int snapshot(Fixture &) {
-    std::vector<ProcessInfo> infos(LUMEK_PROCESS_INFO_MAX);
-    uint32_t n = 0;
-    int rc = lumek_get_process_info(infos.data(), &n);
-    for (uint32_t i = 0; i < n; ++i) {
-        for (int j = 0; j < infos[i].fd_count; ++j) free(infos[i].fd_targets[j]);
-        free(infos[i].fd_targets);
-    }
-    return rc;
-}
-
 // The kernel lists: the framework disabled, or the store failing, keeps the old state;
 // once stored, a missing hash or a kernel refusal keeps the new entry.
 const Rules kRtdbReads = {{"lumek_memdb_connect_database", {-2, "connect to rtdb failed: {e}", kOld}},
@@ -464,8 +453,6 @@ const Scenario kScenarios[] = {
      {{"lumek_kid_get_kid_by_app_name", {LUMEK_WHLIST_ERR_INVALID_ARG, nullptr, kOld}},
       {"lumek_kid_load_kid_res_list", kPassedOn}, {"lumek_kid_remove_kid_res_list", kPassedOn},
       {"lumek_kid_multi_set", {kInjected, nullptr, kAny}}}},  // the resources go; the files keep their kid
-
-    {"procinfo", "process snapshot", P, nullptr, snapshot, 0, {}},
 };
 // clang-format on
 
@@ -510,5 +497,4 @@ TEST_P(FaultSweep, EveryCallFailingOnce) {
     sweep(GetParam());
 }
 
-INSTANTIATE_TEST_SUITE_P(Families, FaultSweep,
-                         ::testing::Values("lists", "whlist", "label", "rtdb", "kid", "procinfo"));
+INSTANTIATE_TEST_SUITE_P(Families, FaultSweep, ::testing::Values("lists", "whlist", "label", "rtdb", "kid"));
