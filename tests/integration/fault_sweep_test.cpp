@@ -385,7 +385,7 @@ const Scenario kScenarios[] = {
     {"label", "a script by type", P, nullptr, [](F &fx) { return lumek_whlist_exectl_update(fx.script.c_str()); }, 0,
      {{"lumek_exectl_set@-1001", {1, "run.sh: injected", kOld}}, {"lumek_exectl_set@-1002", {1, nullptr, kOld}},
       {"lumek_exectl_set@-1007", {-3, nullptr, kOld}}, {"lumek_exectl_set", {-1, nullptr, kOld}},
-      {"path_is_exist", {-2, nullptr, kOld}}, {"parse_file_type#1", {-3, nullptr, kOld}},
+      {"path_is_exist", {-2, "last error: Invalid argument", kOld}}, {"parse_file_type#1", {-3, nullptr, kOld}},
       {"get_absolute_path", {0, nullptr, kAny}}, {"*", {-1, nullptr, kOld}}}},
     {"label", "a batch", P, nullptr, [](F &fx) { return multi_add(fx.other, fx.text); }, 1,
      {{"parse_file_type#1", {0, "other: invalid file attribute", kOld}},
