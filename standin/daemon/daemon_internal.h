@@ -85,6 +85,10 @@ class State {
     bool take_error(const std::string &method, ErrorInjection *out);
     // Returns a new reference to the body to send for this call (consuming one use), or null.
     GVariant *take_reply(const std::string &method);
+    // The next @calls calls of @method are answered normally before its injections apply.
+    void skip_calls(const std::string &method, int calls) { skips_[method] = calls; }
+    // True (consuming one) while calls of @method are still to be let through.
+    bool take_skip(const std::string &method);
 
     // Served data: an "a(sssssii)" value per method or "*", and one "a(si)" module list.
     void serve_entries(const std::string &method, GVariant *entries);
@@ -104,6 +108,7 @@ class State {
 
     std::map<std::string, ErrorInjection> errors_;
     std::map<std::string, ReplyInjection> replies_;
+    std::map<std::string, int> skips_;
     std::map<std::string, GVariant *> entries_;
     GVariant *modules_ = nullptr;
     std::vector<std::pair<std::string, GVariant *>> calls_;

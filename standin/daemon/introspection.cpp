@@ -98,6 +98,10 @@ const char kIntrospectionXml[] = R"XML(<node>
     <method name="ServeModules">
       <arg type="a(si)" name="modules" direction="in"/>
     </method>
+    <method name="Skip">
+      <arg type="s" name="method" direction="in"/>
+      <arg type="i" name="calls" direction="in"/>
+    </method>
     <method name="GetCalls">
       <arg type="a(sv)" name="calls" direction="out"/>
     </method>

@@ -7,6 +7,7 @@ void State::reset() {
     errors_.clear();
     for (auto &kv : replies_) g_variant_unref(kv.second.body);
     replies_.clear();
+    skips_.clear();
     for (auto &kv : entries_) g_variant_unref(kv.second);
     entries_.clear();
     if (modules_) g_variant_unref(modules_);
@@ -35,6 +36,13 @@ bool State::take_error(const std::string &method, ErrorInjection *out) {
     if (!inj) return false;
     *out = *inj;
     if (inj->times > 0) --inj->times;
+    return true;
+}
+
+bool State::take_skip(const std::string &method) {
+    auto it = skips_.find(method);
+    if (it == skips_.end() || it->second <= 0) return false;
+    --it->second;
     return true;
 }
 

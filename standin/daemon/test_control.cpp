@@ -94,6 +94,14 @@ void handle_test_call(GDBusConnection *, const gchar *, const gchar *, const gch
         st.serve_modules(modules);
         g_variant_unref(modules);
         g_dbus_method_invocation_return_value(invocation, nullptr);
+    } else if (strcmp(method_name, "Skip") == 0) {
+        const char *method;
+        gint32 calls;
+        g_variant_get(parameters, "(&si)", &method, &calls);
+        if (method_ok(invocation, method)) {
+            st.skip_calls(method, calls);
+            g_dbus_method_invocation_return_value(invocation, nullptr);
+        }
     } else if (strcmp(method_name, "GetCalls") == 0) {
         GVariant *calls = st.calls();
         g_dbus_method_invocation_return_value(invocation, g_variant_new_tuple(&calls, 1));

@@ -103,12 +103,6 @@ TEST_F(KidRes, SharedResourcesAndTheirList) {
     ASSERT_EQ(lumek_standin_reset(), 0);
     EXPECT_EQ(lumek_kid_whlist_remove_res(3, 0, "rel"), -1007);
     EXPECT_EQ(framework_calls(), Lines{});
-    // No absolute form: the path goes on as given, and the line says why.
-    ASSERT_EQ(fault("get_absolute_path", -1), 0);
-    EXPECT_EQ(lumek_kid_whlist_add_res(0, 0, "rel"), 0);
-    EXPECT_EQ(list_entries("kid_res"), Lines{"999 0 rel"});
-    EXPECT_EQ(log_lines().back().rfind("2|0|rel|faile to get absolute path: ", 0), 0u) << log_lines().back();
-    ASSERT_EQ(lumek_standin_reset(), 0);
 
     ASSERT_EQ(lumek_standin_kid_add_res(500, 1, "/odd", nullptr), 0);  // resource type 1: never listed
     ASSERT_EQ(lumek_standin_kid_add_res(20000, 2, dir.c_str(), nullptr), 0);
