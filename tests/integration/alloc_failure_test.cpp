@@ -132,7 +132,7 @@ const Row kRows[] = {
     {"kid_res_list", list(res_list, lumek_kid_whlist_free_res_list), {-3}},
     {"kid_app_list", KID(app), {-3}},
     {"kid_policy_list", KID(policy), {-3}},
-    {"kid_installed_third_app_list_v2", V2(installed_third_app), {-3}},
+    {"kid_third_app_list_v2", V2(third_app), {-3}},
     {"kid_policy_list_v2", V2(policy), {-3}},
     {"kid_netctl_list_v2", V2(netctl), {-3}},
     {"netctl_list_get", texts([](int *n) { return vorda_netctl_list_get(1, n); }), {-1}, 2},
