@@ -10,5 +10,8 @@ namespace lumek_test::alloc {
 void arm(long fail_at);
 // Stops counting; returns how many allocations the library asked for since arm().
 long disarm();
+// Blocks the library allocated with malloc, calloc, realloc, strdup or strndup since arm()
+// that nobody has freed yet.
+long live();
 
 }  // namespace lumek_test::alloc
