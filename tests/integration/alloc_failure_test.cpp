@@ -20,26 +20,22 @@
 
 namespace {
 
-using Call = std::function<int()>;  // the call and its free call; gives the call's result
 struct Row {
     const char *name;
-    Call call;
-    std::vector<int> failed;  // results allowed when an allocation failed
-    int ok = 0;               // the result when none failed
+    std::function<int()> call;  // the call and its free call; gives the call's result
+    std::vector<int> failed;    // results allowed when an allocation failed
+    int ok = 0;                 // the result when none failed
 };
-
-void PrintTo(const Row &row, std::ostream *os) {
-    *os << row.name;
-}
 
 char g_dir[256];  // a program and a library
 const char *g_files[] = {"/usr/bin/true", "/usr/lib/x86_64-linux-gnu/libc.so.6", "/usr/bin/ldd",
                          "/etc/passwd"};
+const char kEntry[] = "create_object_list_entry", kKmod[] = "create_kmod_object_list_entry";
 
 // A list call and its free call. A failed call hands out nothing or, with @partial, a list
 // the free call takes all the same, whose message names @partial when it is not empty.
-template <typename Node>
-Call list(int32_t (*load)(Node **), void (*release)(Node **), const char *partial = nullptr) {
+template <typename Node, typename Load>
+auto list(Load load, void (*release)(Node **), const char *partial = nullptr) {
     return [=] {
         Node *l = nullptr;
         int rc = load(&l);
@@ -51,19 +47,21 @@ Call list(int32_t (*load)(Node **), void (*release)(Node **), const char *partia
         return rc;
     };
 }
-template <typename Entry>
-Call array(int32_t (*load)(Entry **, uint32_t *)) {
+// An array call: a failed one hands out nothing.
+template <typename Entry, typename Count>
+auto array(int32_t (*load)(Entry **, Count *)) {
     return [=] {
         Entry *a = nullptr;
-        uint32_t n = 0;
+        Count n = 0;
         int rc = load(&a, &n);
         EXPECT_TRUE(rc == 0 || (!a && n == 0));
         free(a);
         return rc;
     };
 }
-// An array of texts: its length, or -1 for none.
-Call texts(char **(*get)(int *)) {
+// A call giving @n malloc'd texts (or NULL): gives @n, or -1 for none.
+template <typename Get>
+auto texts(Get get) {
     return [=] {
         int n = -1;
         char **t = get(&n);
@@ -72,10 +70,55 @@ Call texts(char **(*get)(int *)) {
         return t ? n : -1;
     };
 }
-const char kEntry[] = "create_object_list_entry", kKmod[] = "create_kmod_object_list_entry";
+auto kmods = [](KmodObject **l) { return lumek_kmod_whlist_load(nullptr, l); };
+auto by_daemon = [](WhlistObject **l) { return lumek_memdb_whlist_exectl_load_by_daemon(0, 0, 0, 0, -1, l); };
+auto res_list = [](KidResItem **l) { return lumek_kid_whlist_load_res_list(0, 0, l); };
+auto plan = [](LumekPlanItem **a, int32_t *n) {
+    return lumek_whlist_plan_by_dir(LUMEK_OP_ADD, LUMEK_KIND_EXECTL, nullptr, g_dir, a, n);
+};
+auto ldd = [] {  // one block
+    int32_t n = 0;
+    MarkRecord *r = lumek_whlist_get_ldd_list(g_files[0], "verified", &n);
+    free(r);
+    return r ? n : -1;
+};
 
-// Entries for every list: whitelist, modules, rtdb, kids, netctl, ppro and pblk.
-void fill_lists() {
+#define KID(what) list(lumek_kid_whlist_load_##what##_list, lumek_kid_whlist_free_##what##_list)
+#define V2(what)  array(lumek_kid_whlist_load_##what##_list_v2)
+const Row kRows[] = {
+    {"whlist_load_all", list(lumek_whlist_load_all, lumek_whlist_objects_free, kEntry), {-3, 0}},
+    {"kmod_whlist_load", list(kmods, lumek_kmod_whlist_objects_free, kKmod), {-3, 0}},
+    {"rtdb_create", [] { return lumek_memdb_whlist_delete(), lumek_memdb_whlist_create(); }, {0, -1}},
+    {"rtdb_load_special", list(lumek_memdb_whlist_exectl_load_special, lumek_whlist_objects_free, ""), {-3}},
+    {"rtdb_load_by_daemon", list(by_daemon, lumek_whlist_objects_free, ""), {-3, 0}},
+    {"kid_res_list", list(res_list, lumek_kid_whlist_free_res_list), {-3}},
+    {"kid_app_list", KID(app), {-3}},
+    {"kid_policy_list", KID(policy), {-3}},
+    {"kid_third_app_list_v2", V2(third_app), {-3}},
+    {"kid_policy_list_v2", V2(policy), {-3}},
+    {"kid_netctl_list_v2", V2(netctl), {-3}},
+    {"netctl_list_get", texts([](int *n) { return vorda_netctl_list_get(1, n); }), {-1}, 2},
+    {"netctl_pkg_get", texts([](int *n) { return vorda_netctl_pkg_list_get(1, n); }), {-1}, 1},
+    {"ppro_list_get", texts(vorda_ppro_list_get), {-1}, 1},
+    {"pblk_list_get", texts(vorda_pblk_list_get), {-1}, 1},
+    {"add_by_dir", [] { return lumek_whlist_add_by_dir(LUMEK_KIND_EXECTL, nullptr, g_dir); }, {-1008}, 2},
+    {"plan_by_dir", array(+plan), {-1008}},
+    {"add_by_package", [] { return lumek_whlist_add_by_package("dash"); }, {-1008}, 1},
+    {"get_ldd_list", ldd, {-1, 2}, 2},  // the ELF reader falls back to objdump
+    {"dpkg_add_one", [] { return lumek_whlist_exectl_add_for_dpkg(g_files[0]); }, {-1, 0}},  // the same
+    {"dpkg_multi_add", [] { return lumek_whlist_exectl_multi_add_for_dpkg(g_files, 4); }, {-1, -3}, 4},
+    {"dpkg_protect", [] { return lumek_whlist_protect_set_by_name_for_dpkg("bash", g_files, 4); }, {-3}, 2},
+};
+
+class AllocFailure : public ::testing::TestWithParam<Row> {};
+
+TEST_P(AllocFailure, EachAllocationFailsCleanly) {
+    const Row &row = GetParam();
+    lumek_test::ScratchDir scratch;
+    snprintf(g_dir, sizeof g_dir, "%s", scratch.path().c_str());
+    std::filesystem::copy_file(g_files[0], scratch.path() + "/prog");
+    std::filesystem::copy_file(g_files[1], scratch.path() + "/lib.so");
+    // Entries for every list: whitelist, modules, rtdb, kids, netctl, ppro and pblk.
     lumek_test::daemon_serve_entries("*",
                                      "[('/usr/bin/ls', 'h1', 'program', 'trusted', 'readonly', 1, 2),"
                                      " ('/usr/bin/cat', 'h2', 'library', 'vordsw', '', 0, 0)]");
@@ -93,88 +136,21 @@ void fill_lists() {
     ASSERT_EQ(vorda_netctl_pkg_list_add(1, "bash"), 0);
     ASSERT_EQ(vorda_ppro_list_add("/usr/bin/true", 1), 0);
     ASSERT_EQ(vorda_pblk_list_add("/usr/bin/true"), 0);
-}
-int recreate() {
-    lumek_memdb_whlist_delete();
-    return lumek_memdb_whlist_create();
-}
-int32_t kmods(KmodObject **l) {
-    return lumek_kmod_whlist_load(nullptr, l);
-}
-int32_t by_daemon(WhlistObject **l) {
-    return lumek_memdb_whlist_exectl_load_by_daemon(nullptr, nullptr, nullptr, nullptr, -1, l);
-}
-int32_t res_list(KidResItem **l) {
-    return lumek_kid_whlist_load_res_list(0, 0, l);
-}
-int plan() {
-    LumekPlanItem *items = nullptr;
-    int32_t n = 0;
-    int rc = lumek_whlist_plan_by_dir(LUMEK_OP_ADD, LUMEK_KIND_EXECTL, nullptr, g_dir, &items, &n);
-    free(items);
-    return rc;
-}
-int ldd() {
-    int32_t n = 0;
-    MarkRecord *r = lumek_whlist_get_ldd_list(g_files[0], "verified", &n);
-    free(r);
-    return r ? n : -1;
-}
 
-#define KID(what) list(lumek_kid_whlist_load_##what##_list, lumek_kid_whlist_free_##what##_list)
-#define V2(what)  array(lumek_kid_whlist_load_##what##_list_v2)
-const Row kRows[] = {
-    {"whlist_load_all", list(lumek_whlist_load_all, lumek_whlist_objects_free, kEntry), {-3, 0}},
-    {"kmod_whlist_load", list(kmods, lumek_kmod_whlist_objects_free, kKmod), {-3, 0}},
-    {"rtdb_create", recreate, {0, -1}},
-    {"rtdb_load_special", list(lumek_memdb_whlist_exectl_load_special, lumek_whlist_objects_free, ""), {-3}},
-    {"rtdb_load_by_daemon", list(by_daemon, lumek_whlist_objects_free, ""), {-3, 0}},
-    {"kid_res_list", list(res_list, lumek_kid_whlist_free_res_list), {-3}},
-    {"kid_app_list", KID(app), {-3}},
-    {"kid_policy_list", KID(policy), {-3}},
-    {"kid_third_app_list_v2", V2(third_app), {-3}},
-    {"kid_policy_list_v2", V2(policy), {-3}},
-    {"kid_netctl_list_v2", V2(netctl), {-3}},
-    {"netctl_list_get", texts([](int *n) { return vorda_netctl_list_get(1, n); }), {-1}, 2},
-    {"netctl_pkg_get", texts([](int *n) { return vorda_netctl_pkg_list_get(1, n); }), {-1}, 1},
-    {"ppro_list_get", texts(vorda_ppro_list_get), {-1}, 1},
-    {"pblk_list_get", texts(vorda_pblk_list_get), {-1}, 1},
-    {"add_by_dir", [] { return lumek_whlist_add_by_dir(LUMEK_KIND_EXECTL, nullptr, g_dir); }, {-1008}, 2},
-    {"plan_by_dir", plan, {-1008}},
-    {"add_by_package", [] { return lumek_whlist_add_by_package("dash"); }, {-1008}, 1},
-    {"get_ldd_list", ldd, {-1, 2}, 2},  // the ELF reader falls back to objdump
-    {"dpkg_add_one", [] { return lumek_whlist_exectl_add_for_dpkg(g_files[0]); }, {-1, 0}},  // the same
-    {"dpkg_multi_add", [] { return lumek_whlist_exectl_multi_add_for_dpkg(g_files, 4); }, {-1, -3}, 4},
-    {"dpkg_protect", [] { return lumek_whlist_protect_set_by_name_for_dpkg("bash", g_files, 4); }, {-3}, 2},
-};
-
-class AllocFailure : public ::testing::TestWithParam<Row> {};
-
-TEST_P(AllocFailure, EachAllocationFailsCleanly) {
-    namespace alloc = lumek_test::alloc;
-    const Row &row = GetParam();
-    lumek_test::ScratchDir scratch;
-    snprintf(g_dir, sizeof g_dir, "%s", scratch.path().c_str());
-    std::filesystem::copy_file(g_files[0], scratch.path() + "/prog");
-    std::filesystem::copy_file(g_files[1], scratch.path() + "/lib.so");
-    fill_lists();
-    alloc::arm(0);  // what the library builds once on first use is built before counting
-    EXPECT_EQ(row.call(), row.ok);
-    EXPECT_EQ(alloc::live(), 0);
-    long clean = 0, n = 1;
-    for (;; ++n) {
-        alloc::arm(n);
+    // Run 0 fails nothing: what the library builds once on first use is built before counting.
+    long points = 0, clean = 0;
+    for (long n = 0; n <= points + 1; ++n) {  // until a run fails none
+        lumek_test::alloc::arm(n);
         int rc = row.call();
-        if (alloc::disarm() < n) {  // no allocation was left to fail
-            EXPECT_EQ(rc, row.ok);
-            break;
-        }
-        bool ok = std::count(row.failed.begin(), row.failed.end(), rc) > 0 && alloc::live() == 0;
-        EXPECT_TRUE(ok) << "allocation " << n << " failed, result " << rc << ", blocks kept "
-                        << alloc::live();
-        clean += ok;
+        auto t = lumek_test::alloc::disarm();
+        bool failed = n > 0 && t.count >= n;
+        bool ok =
+            t.live == 0 && (failed ? std::count(row.failed.begin(), row.failed.end(), rc) > 0 : rc == row.ok);
+        EXPECT_TRUE(ok) << "failing allocation " << n << " (0: none): result " << rc << ", kept " << t.live;
+        points += failed;
+        clean += failed && ok;
     }
-    printf("%s: %ld allocation points failed in turn, %ld of them cleanly\n", row.name, n - 1, clean);
+    printf("%s: %ld allocation points failed in turn, %ld of them cleanly\n", row.name, points, clean);
 }
 
 INSTANTIATE_TEST_SUITE_P(Builders, AllocFailure, ::testing::ValuesIn(kRows),
