@@ -6,6 +6,8 @@
 #include <stdio.h>
 #include <string.h>
 
+#include <new>
+
 #include "core/last_error.h"
 #include "label/label_internal.h"
 
@@ -126,7 +128,10 @@ MallocPtr Decider::choose_label(int kind, int op, const char *path) {
     Decision d = decide(kind, op, path);
     if (!d.label) return nullptr;
     MallocPtr buf(static_cast<char *>(calloc(1, kLabelSize)));
-    if (buf) strncpy(buf.get(), d.label->c_str(), kLabelSize - 1);
+    // A file left out for want of its label buffer would let the batch report success
+    // without it: the whole operation fails instead.
+    if (!buf) throw std::bad_alloc();
+    strncpy(buf.get(), d.label->c_str(), kLabelSize - 1);
     return buf;
 }
 

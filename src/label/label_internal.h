@@ -134,7 +134,8 @@ struct Decision {
 class Decider {
   public:
     Decision decide(int kind, int op, const char *path);
-    // The decision's text in a zeroed 32-byte malloc'd buffer, or NULL.
+    // The decision's text in a zeroed 32-byte malloc'd buffer, or NULL when it gives none.
+    // Throws std::bad_alloc when the buffer cannot be allocated.
     MallocPtr choose_label(int kind, int op, const char *path);
     // The exectl label the data lists alone give an existing @path, whatever its type: the
     // first list naming it, "verified" when none does, "unknown" without an absolute path.

@@ -51,9 +51,10 @@ char **hand_out_texts(void *records, int n, size_t stride, size_t field, const K
         for (size_t i = 0; i < static_cast<size_t>(n); ++i) {
             const unsigned char *rec = base + i * stride;
             if (!keep(rec)) continue;
-            char *copy = copy_bounded(rec, field);
-            if (!copy) throw std::bad_alloc();
-            items.push_back(copy);
+            // The slot first: a copy made before the vector could grow would be lost with it.
+            items.push_back(nullptr);
+            items.back() = copy_bounded(rec, field);
+            if (!items.back()) throw std::bad_alloc();
         }
     } catch (...) {
         free_all(items);

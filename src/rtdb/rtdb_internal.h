@@ -129,6 +129,7 @@ int parse_label_record(const MemdbRecord *record, WhlistObject **list, TypeMemo 
 struct LoadSink {
     WhlistObject **head;
     TypeMemo memo;
+    bool out_of_memory = false;  // a record was offered but its object could not be built
 };
 int collect_label_record(const MemdbRecord *record, void *sink) noexcept;
 

@@ -19,6 +19,10 @@ int32_t load_query(const char *fn, const Query &query, WhlistObject **out) noexc
         RTDB_LOG(fn, kMsgRetrieve, strerror(errno));
         return -3;
     }
+    if (sink.out_of_memory) {
+        RTDB_LOG(fn, kMsgRetrieve, strerror(ENOMEM));
+        return -3;
+    }
     return 0;
 }
 

@@ -199,7 +199,11 @@ int parse_label_record(const MemdbRecord *record, WhlistObject **list, TypeMemo 
 
 int collect_label_record(const MemdbRecord *record, void *sink) noexcept {
     auto *s = static_cast<LoadSink *>(sink);
-    return s ? parse_label_record(record, s->head, &s->memo) : -1;
+    if (!s) return -1;
+    int rc = parse_label_record(record, s->head, &s->memo);
+    // The memdb goes on after a refused record; a load missing one must not report success.
+    if (rc == -3) s->out_of_memory = true;
+    return rc;
 }
 
 }  // namespace lumek::rtdb

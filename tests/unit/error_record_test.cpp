@@ -4,6 +4,7 @@
 #include <string.h>
 
 #include <string>
+#include <tuple>
 
 #include <gtest/gtest.h>
 
@@ -16,13 +17,8 @@ namespace {
 
 TEST(ErrorRecord, ObjectTextFillingAll256BytesIsReadWithoutOverrunAndNoRecordReadsEmpty) {
     lumek_test::ScratchDir scratch;
-    LumekStandinFault f{};
-    f.times = 1;
-    f.ret = -1;
-    f.set_error = 1;
-    f.code = -1006;
+    LumekStandinFault f{1, -1, 0, 1, -1006, "", "label refused"};
     memset(f.object, 'o', sizeof f.object);  // no terminator anywhere
-    snprintf(f.message, sizeof f.message, "%s", "label refused");
     ASSERT_EQ(lumek_standin_fault_set("lumek_exectl_set", &f), 0);
 
     ASSERT_NE(lumek_exectl_set("/usr/bin/true", "verified"), 0);
@@ -31,14 +27,11 @@ TEST(ErrorRecord, ObjectTextFillingAll256BytesIsReadWithoutOverrunAndNoRecordRea
     EXPECT_EQ(e.object, std::string(256, 'o'));
     EXPECT_EQ(e.message, "label refused");
 
-    f = LumekStandinFault{};
-    f.times = -1;
+    f = LumekStandinFault{-1, 0, 0, 0, 0, "", ""};
     ASSERT_EQ(lumek_standin_fault_set("lumek_get_error", &f), 0);
     ASSERT_EQ(lumek_get_error(), nullptr);
     e = lumek::read_framework_error();
-    EXPECT_EQ(e.code, 0);
-    EXPECT_EQ(e.object, "");
-    EXPECT_EQ(e.message, "");
+    EXPECT_EQ(std::make_tuple(e.code, e.object, e.message), std::make_tuple(0, "", ""));
 }
 
 }  // namespace

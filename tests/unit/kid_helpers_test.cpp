@@ -38,27 +38,11 @@ extern "C" int regcomp(regex_t *re, const char *pattern, int flags) {
 namespace {
 
 TEST(KidHelpers, PackageNamesThatNeverReachTheTool) {
-    const std::pair<std::string, bool> cases[] = {
-        {"bash", true},
-        {"libc6:amd64", true},
-        {"g++-12", true},
-        {"a.b~c+d", true},
-        {"", false},
-        {"-L", false},
-        {"--admindir=x", false},
-        {"a b", false},
-        {"x;touch p", false},
-        {"$(id)", false},
-        {"a/b", false},
-        {"a\nb", false},
-        {std::string("a\0b", 3), false},
-        {std::string(254, 'a'), true},
-        {std::string(255, 'a'), false},
-    };
-    for (const auto &[name, valid] : cases) {
-        SCOPED_TRACE(name);
-        EXPECT_EQ(lumek::is_valid_package_name(name), valid);
-    }
+    std::vector<std::string> valid = {"bash", "libc6:amd64", "g++-12", "a.b~c+d", std::string(254, 'a')};
+    std::vector<std::string> invalid = {"", "-L", "--admindir=x", "a b", "x;touch p", "$(id)", "a/b", "a\nb"};
+    invalid.insert(invalid.end(), {std::string("a\0b", 3), std::string(255, 'a')});
+    for (const auto &name : valid) EXPECT_TRUE(lumek::is_valid_package_name(name)) << name;
+    for (const auto &name : invalid) EXPECT_FALSE(lumek::is_valid_package_name(name)) << name;
     lumek_test::ScratchDir scratch;
     EXPECT_FALSE(kid::get_file_list_of_pkg("x;touch p"));
     EXPECT_EQ(lumek_test::log_lines(), std::vector<std::string>{});  // not even the command line
@@ -96,22 +80,11 @@ TEST(KidHelpers, StatusReadErrorGivesNoList) {
 
 TEST(KidHelpers, UserResourceDirectories) {
     lumek_test::ScratchDir scratch;
-    const std::pair<const char *, int> cases[] = {
-        {"/home/nobody-here/new", 0},  // no such home
-        {"/root/new-dir", 1},
-        {"/home/nobody-here", 0},
-        {"/root/a/b", 0},
-        {"/root/..", 0},
-        {"/home/nobody-here/..", 0},
-        {"/home/nobody-here/.", 0},
-        {"/home/../etc", 0},
-        {"/etc/x", 0},
-        {"relative/x", 0},
-    };
-    for (const auto &[path, want] : cases) {
-        SCOPED_TRACE(path);
-        EXPECT_EQ(kid::is_user_res_dir(path), want);
-    }
+    EXPECT_EQ(kid::is_user_res_dir("/root/new-dir"), 1);
+    for (const char *path :
+         {"/home/nobody-here/new" /* no such home */, "/home/nobody-here", "/root/a/b", "/root/..",
+          "/home/nobody-here/..", "/home/nobody-here/.", "/home/../etc", "/etc/x", "relative/x"})
+        EXPECT_EQ(kid::is_user_res_dir(path), 0) << path;
     EXPECT_EQ(kid::is_user_res_dir(nullptr), -1);
     EXPECT_EQ(kid::get_user_res_kid(nullptr), -1);
     EXPECT_EQ(kid::get_user_res_kid("/etc/y"), 999);

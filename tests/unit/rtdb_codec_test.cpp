@@ -85,10 +85,8 @@ TEST_F(Codec, Md5OfContentsOrNothing) {
     std::ofstream(dir + "/k1") << std::string(1024, 'a');
     std::ofstream(dir + "/big") << std::string(200000, 'a');  // more than three read blocks
     mkfifo((dir + "/fifo").c_str(), 0600);
-    struct Case {
-        std::string path;
-        const char *want;  // NULL: no hash
-    } cases[] = {
+    const std::pair<std::string, const char *> cases[] = {
+        // NULL: no hash
         {dir + "/empty", "D41D8CD98F00B204E9800998ECF8427E"},
         {dir + "/k1", "C9A34CFC85D982698C6AC89F76071ABD"},
         {dir + "/big", "561B1994F6BAACD6E5EAF4BAAA12849F"},
@@ -96,9 +94,9 @@ TEST_F(Codec, Md5OfContentsOrNothing) {
         {dir + "/missing", nullptr},
         {"/proc/self/mem", nullptr},  // a regular file whose read fails
     };
-    for (const auto &c : cases) {
-        char *h = lumek_memdb_whlist_calc_md5_for_file(c.path.c_str());
-        EXPECT_STREQ(h, c.want) << c.path;
+    for (const auto &[path, want] : cases) {
+        char *h = lumek_memdb_whlist_calc_md5_for_file(path.c_str());
+        EXPECT_STREQ(h, want) << path;
         free(h);
     }
     // Past the regular-file test, a FIFO is refused on the descriptor instead of blocking.

@@ -1,4 +1,6 @@
 // The label and object-type vocabularies and the entry builder.
+#include <vector>
+
 #include <gtest/gtest.h>
 
 #include "core/whlist_internal.h"
@@ -25,11 +27,9 @@ TEST(WhlistObject, BuilderPrependsAndToleratesNulls) {
     WhlistObject *head = nullptr;
     ASSERT_EQ(create_object_list_entry(&head, "/a", "h", "program", "trusted", "readonly", 1, 2), 0);
     ASSERT_EQ(create_object_list_entry(&head, nullptr, nullptr, nullptr, nullptr, nullptr, -1, -2), 0);
-    EXPECT_EQ(head->path, nullptr);
-    EXPECT_EQ(head->obj_type, 4);
-    EXPECT_EQ(head->writable, 1);
+    EXPECT_EQ(std::vector<int>({head->path == nullptr, head->obj_type, head->writable, head->next->writable}),
+              std::vector<int>({1, 4, 1, 0}));
     EXPECT_STREQ(head->next->path, "/a");
-    EXPECT_EQ(head->next->writable, 0);
     lumek_whlist_objects_free(&head);
     EXPECT_EQ(head, nullptr);
     lumek_whlist_objects_free(&head);
