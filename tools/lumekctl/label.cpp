@@ -111,6 +111,10 @@ Decision decide(int kind, int op, const std::string &path) {
         return {Decision::kSkip, "cannot be decided (result " + std::to_string(rc) + ")"};
     if (!why.label[0])
         return {Decision::kSkip, why.rule > 0 && why.rule < 9 ? kRules[why.rule] : "no label for it"};
+    // A program whose label cannot be read is neither kept nor sent: the library refuses it too.
+    if (kind == LUMEK_KIND_EXECTL && op != LUMEK_OP_DELETE && why.file_type == LUMEK_OBJ_PROGRAM &&
+        why.current_state == 2)
+        return {Decision::kSkip, "its current label cannot be read"};
     if (kind == LUMEK_KIND_EXECTL && op != LUMEK_OP_DELETE && why.file_type == LUMEK_OBJ_PROGRAM &&
         why.current_state != 3)
         return {Decision::kKeep, why.current[0] ? why.current : ""};
@@ -220,8 +224,10 @@ void explain(const Options &opts, const LabelArgs &a) {
                 why.matched + "\"" + (why.by_real_path ? " (through its real path)" : "");
     std::cout << escaped(path) << "\n  label:     " << escaped(why.label[0] ? why.label : "(none)")
               << "\n  because:   " << reason_text << escaped(match)
-              << "\n  file type: " << probed_type(why.file_type)
-              << "\n  now:       " << escaped(why.current[0] ? why.current : "(no exectl label)")
+              << "\n  file type: " << probed_type(why.file_type) << "\n  now:       "
+              << escaped(why.current[0]           ? why.current
+                         : why.current_state == 2 ? "(cannot be read)"
+                                                  : "(no exectl label)")
               << "\n  label " << a.op << " would " << escaped(would)
               << (why.skipped_extension ? "\n  package hooks skip it by its extension" : "") << "\n";
 }
@@ -245,12 +251,19 @@ void print_plan(const Options &opts, const std::string &target, int rc, LumekPla
         }
     }
     free(items);
-    if (opts.json)
-        return print_json({{"target", target},
-                           {"result", rc},
-                           {"records", sent},
-                           {"skipped", skipped},
-                           {"skipped_by_reason", by_reason}});
+    // A plan of an operation that would fail is a failure of its own; one whose files are all
+    // skipped is not, as "package add" says "nothing to label" for it.
+    bool failed = rc != 0 && !(rc == LUMEK_WHLIST_ERR_EXTRACT_LIST && n > 0 && sent.empty());
+    std::string failing = "nothing would be sent: the operation would fail with " + std::to_string(rc);
+    if (opts.json) {
+        print_json({{"target", target},
+                    {"result", rc},
+                    {"records", sent},
+                    {"skipped", skipped},
+                    {"skipped_by_reason", by_reason}});
+        if (failed) fail("plan " + target, failing);
+        return;
+    }
     if (records.size()) records.print(std::cout);
     if (opts.verbose && skips.size()) skips.print(std::cout);
     std::cout << sent.size() << " to send, " << skipped.size() << " skipped";
@@ -260,7 +273,7 @@ void print_plan(const Options &opts, const std::string &target, int rc, LumekPla
         sep = ", ";
     }
     std::cout << (skipped.empty() || opts.verbose ? "" : " (--verbose lists them)") << "\n";
-    if (rc != 0) std::cout << "(nothing would be sent: the operation would fail with " << rc << ")\n";
+    if (failed) fail("plan " + target, failing);
 }
 
 CLI::App *with_kind(CLI::App *c, LabelArgs &a) {

@@ -83,10 +83,18 @@ void report_del(const Options &opts, const std::string &list, const std::string 
     std::vector<std::string> before = read();
     int result = del();
     if (result != 0 || read() != before) return report(opts, list, "del", what, result);
+    // A list read that fails reads empty, as an empty list does: then nothing can be told.
+    bool empty = before.empty();
     if (opts.json)
-        print_json({{"list", list}, {"op", "del"}, {"target", what}, {"result", 0}, {"removed", false}});
+        print_json({{"list", list},
+                    {"op", "del"},
+                    {"target", what},
+                    {"result", 0},
+                    {"removed", empty ? nlohmann::json() : nlohmann::json(false)}});
     else
-        std::cout << list << ": del " << escaped(what) << ": not listed\n";
+        std::cout << list << ": del " << escaped(what)
+                  << (empty ? ": result 0; the list reads empty, so whether it was listed cannot be told\n"
+                            : ": not listed\n");
 }
 
 struct Row {

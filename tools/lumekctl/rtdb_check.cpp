@@ -6,8 +6,10 @@
 #include <errno.h>
 #include <stdio.h>
 #include <stdlib.h>
+#include <string.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <iostream>
 #include <map>
 #include <string>
@@ -63,29 +65,32 @@ View view_of(WhlistObject *list) {
     return v;
 }
 
-// The label the framework holds for @path: its number, "unknown" when the file has none, and
-// false when the file does not exist.
-bool framework_label(const std::string &path, int32_t *label) {
+// The label the framework holds for @path: its number, "unknown" when the file has none.
+// Returns 0, ENOENT when the file does not exist, or the errno of a label that cannot be read.
+int framework_label(const std::string &path, int32_t *label) {
     char *text = nullptr;
     errno = 0;
-    if (lumek_exectl_get(path.c_str(), &text) == 0 && text) {
-        *label = lumek_whlist_parse_exectl_type(text);
-        free(text);
-        return true;
-    }
-    free(text);
+    int rc = lumek_exectl_get(path.c_str(), &text);
+    int err = errno;
     *label = LUMEK_EXECTL_UNKNOWN;
-    return access(path.c_str(), F_OK) == 0 || errno != ENOENT;
+    if (rc == 0 && text) *label = lumek_whlist_parse_exectl_type(text);
+    free(text);
+    if (rc == 0 || err == ENODATA) return 0;
+    return access(path.c_str(), F_OK) != 0 && errno == ENOENT ? ENOENT : err ? err : EIO;
 }
 
 void compare_file(const std::string &path, const Record &r, std::vector<Difference> *out) {
     int32_t held;
-    if (!framework_label(path, &held)) {
+    if (int err = framework_label(path, &held); err == ENOENT) {
         out->push_back({"missing", "file", path, label_name(r.label), ""});
         return;
-    }
-    if (held != r.label)
+    } else if (err) {
+        // Not drift: the check cannot tell, and says so.
+        out->push_back({"unreadable", "framework", path, label_name(r.label), strerror(err)});
+        fail("rtdb check", path + ": the framework's label cannot be read: " + strerror(err));
+    } else if (held != r.label) {
         out->push_back({"label differs", "framework", path, label_name(r.label), label_name(held)});
+    }
     lumek::MallocPtr now(lumek_memdb_whlist_calc_md5_for_file(path.c_str()));
     if (!now)
         out->push_back({"unhashable", "file", path, r.hash, ""});
@@ -177,7 +182,9 @@ void run_check(const Options &opts) {
     }
     std::vector<Difference> diffs = compare(rtdb, view_of(list));
     report(opts, diffs);
-    if (!diffs.empty()) set_exit_status(kExitDrift);
+    bool unread =
+        std::any_of(diffs.begin(), diffs.end(), [](const Difference &d) { return d.kind == "unreadable"; });
+    if (!diffs.empty()) set_exit_status(unread ? kExitUnreadable : kExitDrift);
 }
 
 }  // namespace

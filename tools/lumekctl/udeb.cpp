@@ -79,13 +79,18 @@ void add_udeb_commands(CLI::App &app, const Options &opts) {
     auto *list = cmd->add_subcommand("list", "Print the entries of UID (as pointer-sized values)");
     list->add_option("UID", a->first)->required()->check(whole_number());
     list->callback([&opts, a] {
-        int count = 0;
+        int count = -1;
         void *f = as_value(a->first);
         auto *values = static_cast<intptr_t *>(a->sm ? lumek_udeblist_read_all_node_with_uid_sm(f, &count)
                                                      : lumek_udeblist_read_all_node_with_uid(f, &count));
         // The list is let through only while the framework is enabled: never show that as empty.
         if (!values && lumek_whlist_getstatus() == 0)
             return fail("udeb list", "lumek is disabled; the udeb list is read only while it is enabled");
+        // A failed read is never shown as an empty list.
+        if (count < 0) {
+            free(values);
+            return fail("udeb list", "could not read the list (count " + std::to_string(count) + ")");
+        }
         nlohmann::json entries = nlohmann::json::array();
         for (int i = 0; values && i < count; ++i) entries.push_back(values[i]);
         free(values);
