@@ -259,7 +259,7 @@ const Expect *rule_for(const Scenario &sc, const Point &p, const Kind &k) {
                                  {"lumek_check_readonly_ppro_support", kTolerated},
                                  {"lumek_getstatus", {-2, "lumek is disabled", kOld}}};
     static const Expect setter{kInjected, "injected", kOld}, truth{kTruth, nullptr, kAny};
-    bool ctl = strcmp(sc.family, "ctl") == 0;
+    bool ctl = strncmp(sc.family, "ctl", 3) == 0;
     std::string n = "#" + std::to_string(p.occurrence), r = "@" + std::to_string(k.code_seen()),
                 empty = k.dbus && strcmp(k.dbus, "()") == 0 ? p.func + "()" : "-";
     for (const std::string &key : {empty, p.func + n + r, p.func + n, p.func + r, p.func})
@@ -486,6 +486,7 @@ struct CtlCase {
     Setup setup;
     std::vector<std::string> args;
     Rules rules = {};
+    int ok = 0;  // the clean run's exit status
 };
 void set_up(Fixture &fx, Setup s) {
     if (s != kNone) label_prog(fx);
@@ -502,17 +503,19 @@ void set_up(Fixture &fx, Setup s) {
         lumek_udeblist_add(reinterpret_cast<void *>(1000), reinterpret_cast<void *>(7));
     }
     if (s == kKid) {
-        char *files[] = {&fx.prog[0]};
+        // An application of an installed package, and one of files alone.
+        char *app[] = {&fx.prog[0]}, *notes[] = {&fx.text[0], &fx.other[0]};
         lumek_kid_whlist_func_status_set(1);
-        lumek_kid_whlist_create_kid("demo", "hostname", files, 1);
-        lumek_kid_whlist_add_kid_policy(0, "demo", fx.text.c_str(), 3);
-        lumek_kid_whlist_add_kid_netctl(0, "demo");
+        lumek_kid_whlist_create_kid("hostname", "hostname", app, 1);
+        lumek_kid_whlist_create_kid("notes", "sed", notes, 2);
+        lumek_standin_kid_add_policy(10001, 10002, 0, 3);  // stored directly: no process refresh
+        lumek_kid_whlist_add_kid_netctl(0, "hostname");
     }
 }
 // A raw call prints what the daemon answered, an empty reply too. A list read that fails
 // without an array cannot be told from an empty list (the framework answers NULL for both), and
-// a failing node read is "not found". The files a path test refuses are left out; a type the
-// framework cannot name is shown as "?".
+// a failing node read is "not found". The files a path or type test refuses are left out; a
+// type the framework cannot name is shown as "?".
 const Rules kRawEmpty = {{"dbus:lumek_whlist_load_all()", {0, "()", kOld}},
                          {"dbus:lumek_whlist_get_count_by_obj_type()", {0, "()", kOld}}},
             kReadAsEmpty = {{"lumek_netctl_read_all_data_with_uid", {0, nullptr, kAny}},
@@ -525,8 +528,12 @@ const Rules kRawEmpty = {{"dbus:lumek_whlist_load_all()", {0, "()", kOld}},
                             {"lumek_pblk_read_node_with_path", {0, nullptr, kOld}}},
             kPathTests = {{"path_is_exist", {0, nullptr, kAny}},
                           {"path_is_dir", {0, nullptr, kAny}},
-                          {"path_is_link", {0, nullptr, kAny}}},
-            kTypeUnknown = {{"trans_type_str_2_type", {0, "?", kOld}}};
+                          {"path_is_link", {0, nullptr, kAny}},
+                          {"parse_file_type", {0, nullptr, kAny}}},
+            kTypeUnknown = {{"trans_type_str_2_type", {0, "?", kOld}}},
+            // A policy whose object or subject lists cannot be loaded is left out.
+    kPolicyLoads = {{"lumek_kid_load_kid_res_list", {0, nullptr, kOld}},
+                    {"lumek_kid_load_kid_info_list", {0, nullptr, kOld}}};
 // clang-format off
 const CtlCase kCtlCases[] = {
     {kLabelled, {"call", "lumek_whlist_load_all"}, kRawEmpty},
@@ -540,7 +547,7 @@ const CtlCase kCtlCases[] = {
     {kNone, {"module", "protect", "ext4", "on"}},
     {kNone, {"module", "list"}},
     {kNone, {"bgset", "set", "night"}},
-    {kNone, {"show", "/no/such/file"}},
+    {kNone, {"show", "/no/such/file"}, {}, 1},
     {kLabelled, {"label", "add", "{p}"}, {{"lumek_exectl_get@-1", {0, "keeps no exectl label", kOld}}}},
     {kLabelled, {"label", "explain", "{p}"}, {{"parse_file_type", {0, "a link, or the file type cannot be told", kOld}},
                                             {"get_absolute_path#1", {0, "no absolute path could be formed", kOld}},
@@ -576,20 +583,21 @@ const CtlCase kCtlCases[] = {
     {kListed, {"udeb", "clear"}},
     {kNone, {"kid", "feature", "on"}},
     {kKid, {"kid", "feature", "status"}},
-    {kNone, {"kid", "app", "create", "demo", "hostname"}, kPathTests},
-    {kKid, {"kid", "type", "demo"}},
+    {kNone, {"kid", "app", "create", "hostname", "hostname"}, kPathTests},
+    {kKid, {"kid", "type", "hostname"}},
     {kKid, {"kid", "type", "--file", "{p}"}},
-    {kKid, {"kid", "policy", "add", "demo", "{o}", "3"}},
-    {kKid, {"kid", "policy", "list"}},
-    {kKid, {"kid", "app", "improve", "demo", "--level", "1"}},
-    {kKid, {"kid", "policy", "update", "demo", "{t}", "1"}},
-    {kKid, {"--json", "kid", "policy", "list", "demo"}},
+    {kKid, {"kid", "policy", "add", "hostname", "{t}", "3"}},
+    {kKid, {"kid", "policy", "list"}, kPolicyLoads},
+    {kKid, {"kid", "app", "improve", "hostname", "--level", "1"}, kPathTests},
+    {kKid, {"kid", "policy", "update", "hostname", "{t}", "1"}},
+    {kKid, {"--json", "kid", "policy", "list", "hostname"}, kPolicyLoads},
     {kKid, {"kid", "app", "list"}},
     {kKid, {"kid", "resource", "list", "--kid-type", "0"}},
     {kKid, {"kid", "resource", "add", "--kid-type", "2", "{o}"}, kPathTests},
     {kKid, {"kid", "netctl", "add", "--file", "{o}"}},
-    {kKid, {"kid", "netctl", "list"}},
-    {kKid, {"kid", "netctl", "remove", "demo"}},
+    // An entry whose file is gone, or whose application cannot be read, is left out.
+    {kKid, {"kid", "netctl", "list"}, {{"path_is_exist", {0, nullptr, kOld}}, {"lumek_kid_load_kid_data", {0, nullptr, kOld}}}},
+    {kKid, {"kid", "netctl", "remove", "hostname"}, kPathTests},
     {kRtdb, {"rtdb", "load", "--label", "trusted"}, kTypeUnknown},
     {kRtdb, {"rtdb", "special"}, kTypeUnknown},
     {kRtdb, {"rtdb", "status", "{p}", "1"}},
@@ -601,6 +609,14 @@ const CtlCase kCtlCases[] = {
     {kRtdb, {"rtdb", "delete"}},
 };
 // clang-format on
+
+// Each command family of lumekctl is a test of its own (they run in parallel).
+const char *ctl_family(const std::vector<std::string> &args) {
+    const std::string &cmd = args[args[0] == "--json"];
+    if (cmd == "netctl" || cmd == "ppro" || cmd == "pblk" || cmd == "udeb") return "ctl-lists";
+    if (cmd == "label" || cmd == "deps" || cmd == "dir") return "ctl-label";
+    return cmd == "kid" ? "ctl-kid" : cmd == "rtdb" ? "ctl-rtdb" : "ctl-whlist";
+}
 
 std::vector<Scenario> all_scenarios() {
     std::vector<Scenario> all(std::begin(kScenarios), std::end(kScenarios));
@@ -620,8 +636,8 @@ std::vector<Scenario> all_scenarios() {
                     if (size_t at = a.find(from); at != std::string::npos) a.replace(at, from.size(), to);
             return fx.ctl(argv);
         };
-        all.push_back(
-            {"ctl", names.back().c_str(), P, [s = c.setup](F &fx) { set_up(fx, s); }, op, -1, c.rules});
+        all.push_back({ctl_family(c.args), names.back().c_str(), P, [s = c.setup](F &fx) { set_up(fx, s); },
+                       op, c.ok, c.rules});
     }
     return all;
 }
@@ -635,9 +651,7 @@ void sweep(const char *family) {
         ++scenarios;
         SCOPED_TRACE(sc.name);
         Outcome clean = run_once(fx, sc);
-        if (sc.ok >= 0) {
-            EXPECT_EQ(clean.result, sc.ok) << clean.said;
-        }
+        EXPECT_EQ(clean.result, sc.ok) << clean.said;
         // lumekctl may probe first (does an rtdb exist?); the library logs no failure of its own.
         if (strncmp(sc.name, "lumekctl", 8) != 0) {
             EXPECT_EQ(clean.said.find("failed"), std::string::npos) << "a clean run logged:\n" << clean.said;
@@ -645,6 +659,9 @@ void sweep(const char *family) {
         std::map<std::string, int> seen;
         for (const std::string &func : clean.calls) {
             Point p{func, ++seen[func]};
+            // lumekctl runs are held to the first two calls of each function: later ones repeat
+            // them per file or per process, and how many processes there are varies.
+            if (strncmp(family, "ctl", 3) == 0 && p.occurrence > 2) continue;
             ++points;
             for (const Kind &k : kinds_of(func)) {
                 ++runs;
@@ -674,4 +691,5 @@ TEST_P(FaultSweep, EveryCallFailingOnce) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Families, FaultSweep,
-                         ::testing::Values("lists", "whlist", "label", "rtdb", "kid", "ctl"));
+                         ::testing::Values("lists", "whlist", "label", "rtdb", "kid", "ctl-whlist",
+                                           "ctl-label", "ctl-lists", "ctl-kid", "ctl-rtdb"));
