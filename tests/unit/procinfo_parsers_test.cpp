@@ -78,18 +78,15 @@ TEST(ProcStat, FieldsComeFromBehindTheLastParenthesisAndEachScanEndsWhereItShoul
         {stat_line("x", "1234567890123", huge, huge, huge), "x|O 123456789|O 9999999999999999999|O " + max +
                                                                 " " + max + "|O " + max + " " + max +
                                                                 " 7 9 " + std::to_string(ULLONG_MAX)},
-        // No usable parentheses; the name is looked for in the first 127 bytes only.
-        {"", "refused"},
-        {"\n", "refused"},
-        {"12 bash S 1 1 1 0 1\n", "refused"},
-        {"12 (bash S 1 1 1 0 1\n", "refused"},
-        {"12 bash) S 1 1 1 0 1\n", "refused"},
-        {"12 )bash( S 1 1 1 0 1\n", "refused"},
-        {std::string(130, 'x') + "(late) S 1 1 1 0\n", "refused"},
-        {stat_line(std::string(300, 'n')), "refused"},
         {stat_line(std::string(120, 'n')), std::string(120, 'n') + all},  // the last name that fits
     };
     for (const auto &[line, want] : cases) EXPECT_EQ(stat_of(line), want) << line;
+    // No usable parentheses; the name is looked for in the first 127 bytes only.
+    for (const std::string line : {"", "\n", "12 bash S 1 1 1 0 1\n", "12 (bash S 1 1 1 0 1\n",
+                                   "12 bash) S 1 1 1 0 1\n", "12 )bash( S 1 1 1 0 1\n"})
+        EXPECT_EQ(stat_of(line), "refused") << line;
+    EXPECT_EQ(stat_of(std::string(130, 'x') + "(late) S 1 1 1 0\n"), "refused");
+    EXPECT_EQ(stat_of(stat_line(std::string(300, 'n'))), "refused");
     // The name keeps inner parentheses, blanks and newlines without shifting the fields.
     for (const char *name :
          {"we)ird", "a b", "x) R 1 1 1 1 9", "((", ") )", "tab\there", "hid\nden", "x)\n1 (y) R 2", "\n"})
@@ -98,22 +95,16 @@ TEST(ProcStat, FieldsComeFromBehindTheLastParenthesisAndEachScanEndsWhereItShoul
 
 // ---- status ----------------------------------------------------------------------------------
 
-TEST(ProcStatus, FirstLineOfEachKeyAtItsOffsetAndBoundedValues) {
+TEST(ProcStatus, FirstLineOfEachKeyAtItsOffsetBoundedValuesAndStateCodes) {
     const std::pair<std::string, std::string> cases[] = {
         {"Name:\tworker\nState:\tS (sleeping)\nTgid:\t4242\nPid:\t4242\nPPid:\t17\nTracerPid:\t0\n"
          "Uid:\t1000\t0\t0\t0\nGid:\t1000\t1000\t1000\t1000\nVmPeak:\t   10000 kB\nVmRSS:\t    2048 kB\n"
          "Threads:\t4\n",
          "S 17 1000 4 2048"},
-        // Missing or short lines leave zeros and no state; the letter is the 8th character.
-        {"Name:\tx\nVmPeak:\t1 kB\n", "- 0 0 0 0"},
-        {"", "- 0 0 0 0"},
-        {"State:\n", "- 0 0 0 0"},
-        {"State:", "- 0 0 0 0"},
-        {"State:xR\n", "R 0 0 0 0"},
+        {"State:xR\n", "R 0 0 0 0"},  // the letter is the 8th character
         // The first matching line wins; a key needs its colon and the start of a line.
         {"PPidx:\t5\nPPid 6\nPPid:\t7\nPPid:\t8\nUids:\t9\nUid:\t10\t11\nThreads:\t2\nThreads:\t3\n",
          "- 7 10 2 0"},
-        {"Name:\tState:\tR\n", "- 0 0 0 0"},
         // Hostile values: nine characters at most, an endless line bounded, a NUL ends a line.
         {"PPid:\t12345678901234567890\nThreads:\t-3\nUid:\tabc\nVmRSS:\t99999999999999999999999999 kB\n",
          "- 123456789 0 -3 " + std::to_string(ULONG_MAX)},
@@ -121,14 +112,14 @@ TEST(ProcStatus, FirstLineOfEachKeyAtItsOffsetAndBoundedValues) {
         {std::string("Uid:\t1\0\t5\n", 10), "- 0 1 0 0"},
     };
     for (const auto &[text, want] : cases) EXPECT_EQ(status_of(text), want) << text;
-}
-
-TEST(ProcStatus, StateLettersMapToTheirCodes) {
-    const std::pair<char, int> table[] = {{'R', 0}, {'T', 1}, {'S', 2}, {'Z', 3},
-                                          {'t', 4}, {'D', 5}, {'X', 6}};
-    for (auto [letter, code] : table) {
-        EXPECT_EQ(status_of(std::string("State:\t") + letter + " (whatever)\n")[0], letter);
-        EXPECT_EQ(state_code(letter), code) << letter;
+    // Missing, short or misplaced lines leave zeros and no state.
+    for (const char *text : {"", "Name:\tx\nVmPeak:\t1 kB\n", "State:\n", "State:", "Name:\tState:\tR\n"})
+        EXPECT_EQ(status_of(text), "- 0 0 0 0") << text;
+    // State letters and their codes.
+    const std::string letters = "RTSZtDX";  // codes 0 to 6
+    for (int code = 0; code < 7; ++code) {
+        EXPECT_EQ(status_of("State:\t" + letters.substr(code, 1) + " (whatever)\n")[0], letters[code]);
+        EXPECT_EQ(state_code(letters[code]), code) << letters[code];
     }
     for (char other : {'I', 'P', 'W', 'K', 'x', ' ', '\n', '\0'})
         EXPECT_EQ(state_code(other), -1) << int(other);
@@ -139,76 +130,56 @@ TEST(ProcStatus, StateLettersMapToTheirCodes) {
 TEST(ProcMeminfo, TotalAndItsFallbacks) {
     EXPECT_EQ(parse_meminfo_total("MemTotal:       16303112 kB\nMemFree:  1 kB\n"), 16303112);
     EXPECT_EQ(parse_meminfo_total("MemFree:  1 kB\nMemTotal: 8 kB\n"), 8);
-    EXPECT_EQ(parse_meminfo_total(""), 1);
-    EXPECT_EQ(parse_meminfo_total("MemFree: 5 kB\n"), 1);
-    EXPECT_EQ(parse_meminfo_total("MemTotal: kB\n"), 1);
-    // A zero or negative total must not turn percentages into infinities.
-    EXPECT_EQ(parse_meminfo_total("MemTotal: 0 kB\n"), 1);
-    EXPECT_EQ(parse_meminfo_total("MemTotal: -40 kB\n"), 1);
+    // No line or no number gives 1, and so does a zero or negative total, which would turn
+    // percentages into infinities.
+    for (const char *text :
+         {"", "MemFree: 5 kB\n", "MemTotal: kB\n", "MemTotal: 0 kB\n", "MemTotal: -40 kB\n"})
+        EXPECT_EQ(parse_meminfo_total(text), 1) << text;
     EXPECT_EQ(parse_meminfo_total("MemTotal: 4 kB\nMemTotal: 9 kB\n"), 4);
 }
 
 // ---- socket tables ---------------------------------------------------------------------------
 
-TEST(ProcNetTable, InodeColumnIsMatchedExactly) {
+TEST(ProcNetTable, OnlyTheInodeColumnOfDataLinesCounts) {
     std::unordered_set<uint64_t> inodes;
-    // Port 0x1234 and inode 51234 both hold "1234" as text; only the inode column counts.
-    parse_net_table(
-        std::string(kTcpHeader) + tcp_line("0100007F:1234", "51234") + tcp_line("00000000:0016", "12"),
-        &inodes);
-    EXPECT_EQ(inodes, (std::unordered_set<uint64_t>{51234, 12}));
-    EXPECT_EQ(inodes.count(1234), 0u);
-    EXPECT_EQ(inodes.count(5123), 0u);
-    EXPECT_EQ(inodes.count(1), 0u);
-}
-
-TEST(ProcNetTable, HeaderShortAndBrokenLinesAreSkipped) {
-    std::unordered_set<uint64_t> inodes;
-    parse_net_table(kTcpHeader, &inodes);
-    EXPECT_TRUE(inodes.empty());
     // A data line as the first line is taken for the header, as the kernel always writes one.
     parse_net_table(tcp_line("0100007F:0016", "77"), &inodes);
     EXPECT_TRUE(inodes.empty());
-    parse_net_table(std::string(kTcpHeader) + "   0: 1 2 3 4 5 6 7 8\n" + "\n" + tcp_line("0:0", "12x") +
-                        tcp_line("0:0", "-5") + tcp_line("0:0", "123456789012345678901234") +
+    // Port 0x1234 and inode 51234 both hold "1234" as text; only the inode column counts.
+    // Short lines and inodes that are no 64-bit decimal number are passed over.
+    parse_net_table(std::string(kTcpHeader) + tcp_line("0100007F:1234", "51234") +
+                        tcp_line("00000000:0016", "12") + "   0: 1 2 3 4 5 6 7 8\n" + "\n" +
+                        tcp_line("0:0", "12x") + tcp_line("0:0", "-5") +
+                        tcp_line("0:0", "123456789012345678901234") +
                         tcp_line("0:0", "18446744073709551616") + tcp_line("0:0", "18446744073709551615") +
                         "   1: a\tb c d e f\rg\vh\f99",  // last line without newline; any blank separates
                     &inodes);
-    EXPECT_EQ(inodes, (std::unordered_set<uint64_t>{18446744073709551615ull, 99}));
+    EXPECT_EQ(inodes, (std::unordered_set<uint64_t>{51234, 12, 18446744073709551615ull, 99}));
 }
 
+// A target is a socket when it begins with "socket:"; its inode is the number in brackets.
 TEST(ProcNetTable, SocketTargets) {
+    for (const char *file : {"/tmp/socket:[1234]", "anon_inode:[eventpoll]", "pipe:[1234]"})
+        EXPECT_FALSE(is_socket_target(file)) << file;
+    EXPECT_TRUE(is_socket_target("socket:[]"));
     uint64_t inode = 0;
-    EXPECT_TRUE(is_socket_target("socket:[1234]"));
     ASSERT_TRUE(socket_inode("socket:[1234]", &inode));
     EXPECT_EQ(inode, 1234u);
-    EXPECT_TRUE(is_socket_target("socket:[]"));
-    EXPECT_FALSE(socket_inode("socket:[]", &inode));
-    EXPECT_FALSE(socket_inode("socket:]12[", &inode));
-    EXPECT_FALSE(socket_inode("socket:[12", &inode));
-    EXPECT_FALSE(socket_inode("socket:[1 2]", &inode));
-    EXPECT_FALSE(socket_inode("socket:[" + std::string(32, '1') + "]", &inode));
-    // A file whose path mentions a socket is a file.
-    EXPECT_FALSE(is_socket_target("/tmp/socket:[1234]"));
-    EXPECT_FALSE(socket_inode("/tmp/socket:[1234]", &inode));
-    EXPECT_FALSE(is_socket_target("anon_inode:[eventpoll]"));
-    EXPECT_FALSE(is_socket_target("pipe:[1234]"));
+    for (const char *t : {"socket:[]", "socket:]12[", "socket:[12", "socket:[1 2]", "/tmp/socket:[1234]",
+                          "socket:[11111111111111111111111111111111]"})  // 32 digits
+        EXPECT_FALSE(socket_inode(t, &inode)) << t;
 }
 
 // ---- arithmetic ------------------------------------------------------------------------------
 
-TEST(ProcArithmetic, WholeSecondsAtOneHundredTicksAndMemoryShareWithFractions) {
+TEST(ProcArithmetic, WholeSecondsAtOneHundredTicksMemoryShareWithFractionsAndStartTime) {
     EXPECT_EQ(cpu_seconds(0, 0), 0);
     EXPECT_EQ(cpu_seconds(199, 0), 1);
     EXPECT_EQ(cpu_seconds(150, 150), 3);
-    // 50 CPU-seconds over 200 seconds of life.
-    EXPECT_DOUBLE_EQ(cpu_usage_percent(3000, 2000, 100 * 1000, 1200), 25.0);
-    // 1.99 CPU-seconds count as 1 against 1 second of life.
-    EXPECT_DOUBLE_EQ(cpu_usage_percent(199, 0, 1000, 11), 100.0);
-    // 3 seconds over 7: whole percent, remainder dropped.
-    EXPECT_DOUBLE_EQ(cpu_usage_percent(300, 0, 0, 7), 42.0);
-    // Several busy cores exceed 100.
-    EXPECT_DOUBLE_EQ(cpu_usage_percent(400, 0, 0, 2), 200.0);
+    EXPECT_DOUBLE_EQ(cpu_usage_percent(3000, 2000, 100 * 1000, 1200), 25.0);  // 50 CPU-s over 200 s of life
+    EXPECT_DOUBLE_EQ(cpu_usage_percent(199, 0, 1000, 11), 100.0);  // 1.99 CPU-s count as 1, over 1 s
+    EXPECT_DOUBLE_EQ(cpu_usage_percent(300, 0, 0, 7), 42.0);       // whole percent, remainder dropped
+    EXPECT_DOUBLE_EQ(cpu_usage_percent(400, 0, 0, 2), 200.0);      // several busy cores exceed 100
     // No life yet means no usage.
     EXPECT_DOUBLE_EQ(cpu_usage_percent(500, 0, 1099, 10), 0.0);  // started this very second
     EXPECT_DOUBLE_EQ(cpu_usage_percent(500, 0, 5000, 10), 0.0);  // start after "now"
@@ -217,9 +188,7 @@ TEST(ProcArithmetic, WholeSecondsAtOneHundredTicksAndMemoryShareWithFractions) {
     EXPECT_DOUBLE_EQ(mem_usage_percent(3, 8), 37.5);
     EXPECT_DOUBLE_EQ(mem_usage_percent(0, 8), 0.0);
     EXPECT_DOUBLE_EQ(mem_usage_percent(2048, 1), 204800.0);
-}
-
-TEST(ProcArithmetic, StartTimeIsCtimeOfTheStartInstant) {
+    // The start time is the ctime() text of the start instant.
     char out[128];
     start_time_text(12345 * 100 + 99, 1700000000, 20000, out);
     time_t expect = 12345 + 1700000000 - 20000;
