@@ -64,14 +64,16 @@ nlohmann::json to_json(GVariant *v) {
 
 void run_call(const Options &opts, const std::string &method, const std::string &args_text) {
     GVariant *params = nullptr;
+    Variant parsed;  // a full reference, ours to release: the library consumes only a floating one
     if (!args_text.empty()) {
         GError *err = nullptr;
-        params = g_variant_parse(nullptr, args_text.c_str(), nullptr, nullptr, &err);
-        if (!params) {
+        parsed.reset(g_variant_parse(nullptr, args_text.c_str(), nullptr, nullptr, &err));
+        if (!parsed) {
             fail("call", std::string("cannot parse arguments: ") + err->message);
             g_error_free(err);
             return;
         }
+        params = parsed.get();
         if (!g_variant_is_of_type(params, G_VARIANT_TYPE_TUPLE)) {
             // A single value is the usual thing to type; wrap it into the tuple D-Bus wants.
             GVariant *single = params;
