@@ -79,19 +79,22 @@ class RecordingTc {
     std::string dir_;
 };
 
-// Runs @body in a child with a private mount namespace and the recording tc installed.
-// Skips when namespaces are refused.
-#define WITH_RECORDING_TC(tc, ...)                                 \
-    do {                                                           \
-        int st_ = lumek_test::run_in_namespaces(CLONE_NEWNS, [&] { \
-            RecordingTc tc;                                        \
-            if (!tc.install()) return 1;                           \
-            [&] { __VA_ARGS__; }();                                \
-            return 0;                                              \
-        });                                                        \
-        LUMEK_SKIP_IF_REFUSED(st_);                                \
-        EXPECT_EQ(st_, 0);                                         \
+// Runs @body in a child with private @flags namespaces, after @setup (which may return a
+// failing status). Skips when namespaces are refused.
+#define IN_NAMESPACES(flags, setup, ...)                     \
+    do {                                                     \
+        int st_ = lumek_test::run_in_namespaces(flags, [&] { \
+            setup;                                           \
+            [&] { __VA_ARGS__; }();                          \
+            return 0;                                        \
+        });                                                  \
+        LUMEK_SKIP_IF_REFUSED(st_);                          \
+        EXPECT_EQ(st_, 0);                                   \
     } while (0)
+
+// @body with a private mount namespace and the recording tc installed.
+#define WITH_RECORDING_TC(tc, ...) \
+    IN_NAMESPACES(CLONE_NEWNS, RecordingTc tc; if (!tc.install()) return 1, __VA_ARGS__)
 
 // The command lines the library must run, as the recording tc logs them.
 std::string del_root(const std::string &dev) {
@@ -192,18 +195,13 @@ size_t count_of(const std::string &hay, const std::string &needle) {
 #define EXPECT_SHOWS(what, needle, times) \
     EXPECT_EQ(count_of(show what, needle), static_cast<size_t>(times)) << show what
 
-// Runs @body in a fresh network namespace holding the veth pair v0/v1.
-#define WITH_VETH(...)                                                                     \
-    do {                                                                                   \
-        int st_ = lumek_test::run_in_namespaces(CLONE_NEWNET | CLONE_NEWNS, [&] {          \
-            if (system("ip link add v0 type veth peer name v1 && ip link set v0 up") != 0) \
-                return lumek_test::kNamespacesRefused;                                     \
-            [&] { __VA_ARGS__; }();                                                        \
-            return 0;                                                                      \
-        });                                                                                \
-        LUMEK_SKIP_IF_REFUSED(st_);                                                        \
-        EXPECT_EQ(st_, 0);                                                                 \
-    } while (0)
+// @body in a fresh network namespace holding the veth pair v0/v1.
+bool veth_pair() {
+    return system("ip link add v0 type veth peer name v1 && ip link set v0 up") == 0;
+}
+#define WITH_VETH(...)                                                                                 \
+    IN_NAMESPACES(CLONE_NEWNET | CLONE_NEWNS, if (!veth_pair()) return lumek_test::kNamespacesRefused, \
+                  __VA_ARGS__)
 
 }  // namespace
 
