@@ -66,6 +66,16 @@ TEST_F(Codec, RecordsOfAnotherShapeAreRefusedAndChangeNothing) {
     free_memdb_record_values(&label);
 }
 
+// A full memo asks the framework for a new name and keeps what it holds intact.
+TEST_F(Codec, TypeMemoBeyondItsSlots) {
+    lumek::rtdb::TypeMemo memo;
+    const int32_t u = trans_type_str_2_type("n1"), k = trans_type_str_2_type("kmodule");
+    std::vector<int32_t> got;
+    for (const char *n : {"n1", "n2", "n3", "n4", "n5", "n6", "n7", "n8", "kmodule", "n1", "kmodule"})
+        got.push_back(memo.type_of(n));
+    EXPECT_EQ(got, (std::vector<int32_t>{u, u, u, u, u, u, u, u, k, u, k}));
+}
+
 TEST_F(Codec, BuilderRefusesWhatItCannotName) {
     WhlistObjectEntry no_hash = entry("/x", 0, 0);
     no_hash.hash = nullptr;
