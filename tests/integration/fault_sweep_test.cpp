@@ -618,27 +618,31 @@ const char *ctl_family(const std::vector<std::string> &args) {
     return cmd == "kid" ? "ctl-kid" : cmd == "rtdb" ? "ctl-rtdb" : "ctl-whlist";
 }
 
-std::vector<Scenario> all_scenarios() {
-    std::vector<Scenario> all(std::begin(kScenarios), std::end(kScenarios));
+// Built once, so that the lumekctl scenarios' names live as long as the table.
+const std::vector<Scenario> &all_scenarios() {
     static std::vector<std::string> names;
-    names.reserve(std::size(kCtlCases));
-    for (const CtlCase &c : kCtlCases) {
-        std::string name = "lumekctl";
-        for (auto &a : c.args) name += " " + a;
-        names.push_back(name);
-        auto op = [args = c.args](F &fx) {
-            std::vector<std::string> argv = args;
-            for (std::string &a : argv)
-                for (auto &[from, to] : {std::pair<std::string, std::string>{"{p}", fx.prog},
-                                         {"{o}", fx.other},
-                                         {"{t}", fx.text},
-                                         {"{d}", fx.dir}})
-                    if (size_t at = a.find(from); at != std::string::npos) a.replace(at, from.size(), to);
-            return fx.ctl(argv);
-        };
-        all.push_back({ctl_family(c.args), names.back().c_str(), P, [s = c.setup](F &fx) { set_up(fx, s); },
-                       op, c.ok, c.rules});
-    }
+    static const std::vector<Scenario> all = [] {
+        std::vector<Scenario> v(std::begin(kScenarios), std::end(kScenarios));
+        names.reserve(std::size(kCtlCases));
+        for (const CtlCase &c : kCtlCases) {
+            std::string name = "lumekctl";
+            for (auto &a : c.args) name += " " + a;
+            names.push_back(name);
+            auto op = [args = c.args](F &fx) {
+                std::vector<std::string> argv = args;
+                for (std::string &a : argv)
+                    for (auto &[from, to] : {std::pair<std::string, std::string>{"{p}", fx.prog},
+                                             {"{o}", fx.other},
+                                             {"{t}", fx.text},
+                                             {"{d}", fx.dir}})
+                        if (size_t at = a.find(from); at != std::string::npos) a.replace(at, from.size(), to);
+                return fx.ctl(argv);
+            };
+            v.push_back({ctl_family(c.args), names.back().c_str(), P, [s = c.setup](F &fx) { set_up(fx, s); },
+                         op, c.ok, c.rules});
+        }
+        return v;
+    }();
     return all;
 }
 
